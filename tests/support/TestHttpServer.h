@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QQueue>
+#include <QTcpServer>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+using HttpHeaders = QList<QPair<QByteArray, QByteArray>>;
+
+struct RecordedRequest
+{
+    QByteArray method;
+    QByteArray target; // path and query exactly as sent
+    HttpHeaders headers; // original name case and order
+    QByteArray body; // decoded when sent chunked; cut short when the script closed mid-body
+    int connectionIndex = -1; // 0 for the first accepted connection
+
+    // Case-insensitive; the first match, or empty.
+    QByteArray header(QByteArrayView name) const;
+    QString path() const; // percent-decoded
+    QUrlQuery query() const;
+};
+
+struct ScriptedResponse
+{
+    enum class Behavior {
+        Respond,
+        CloseWithoutResponse,
+        CloseAfterRequestBodyBytes, // closes once closeAfterBytes of the body arrived
+        Stall, // reads the request, never answers
+        RespondHeadersThenClose, // announces body.size(), sends closeAfterBytes of it, closes
+    };
+
+    int status = 200;
+    QByteArray reason; // empty: the standard phrase for status
+    HttpHeaders headers; // Content-Length is added unless given here
+    QByteArray body;
+    std::chrono::milliseconds delay{0}; // before answering or closing
+    Behavior behavior = Behavior::Respond;
+    qint64 closeAfterBytes = 0;
+
+    static ScriptedResponse json(int status, QByteArray body);
+    static ScriptedResponse withETag(QByteArray etag);
+    static ScriptedResponse closeWithoutResponse();
+    static ScriptedResponse closeAfterRequestBodyBytes(qint64 bytes);
+    static ScriptedResponse stall();
+    static ScriptedResponse headersThenClose(QByteArray body, qint64 bodyBytesSent);
+};
+
+// HTTP/1.1 server on 127.0.0.1 for tests. Lives on the creating thread and never blocks, so
+// a client on the same event loop can talk to it. Requests are recorded once complete.
+class TestHttpServer : public QObject
+{
+    Q_OBJECT
+public:
+    using Handler = std::function<ScriptedResponse(const RecordedRequest &)>;
+
+    explicit TestHttpServer(QObject *parent = nullptr);
+    ~TestHttpServer() override;
+
+    bool listen(); // a free port
+    quint16 port() const;
+    QUrl url(const QString &pathAndQuery = QStringLiteral("/")) const;
+
+    // The script is chosen when a request's head has arrived, so that it can cut the body short.
+    void enqueue(ScriptedResponse response); // one per request, first in first out
+    void setDefaultResponse(ScriptedResponse response); // when the queue is empty
+    // Takes precedence over the queue. It gets the request head: the body is still empty
+    // (read bodies from requests() or requestReceived).
+    void setHandler(Handler handler);
+
+    QList<RecordedRequest> requests() const;
+    void clearRequests();
+    int connectionCount() const;
+
+signals:
+    void requestReceived(const RecordedRequest &request);
+
+private:
+    struct Connection;
+
+    void accept();
+    void process(const std::shared_ptr<Connection> &connection);
+    bool readHead(Connection &connection);
+    void startBody(Connection &connection);
+    bool readBody(Connection &connection);
+    ScriptedResponse nextScript(const RecordedRequest &head);
+    void record(Connection &connection);
+    void finishRequest(Connection &connection);
+    void cutConnection(Connection &connection);
+    void answer(Connection &connection);
+
+    QTcpServer m_server;
+    QQueue<ScriptedResponse> m_queue;
+    ScriptedResponse m_defaultResponse;
+    Handler m_handler;
+    QList<RecordedRequest> m_requests;
+    int m_connectionCount = 0;
+};
