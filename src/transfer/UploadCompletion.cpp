@@ -1,0 +1,92 @@
+#include "UploadCompletion.h"
+
+#include "AsyncSleep.h"
+#include "CancellationToken.h"
+#include "Diagnostics.h"
+#include "HttpClient.h"
+
+#include <QPointer>
+#include <QXmlStreamReader>
+
+#include <algorithm>
+
+namespace {
+const QString s3Namespace = QStringLiteral("http://s3.amazonaws.com/doc/2006-03-01/");
+const QString refusedDescription = QStringLiteral("Server returned an error");
+constexpr int completionRetries = 3;
+constexpr std::chrono::nanoseconds completionRetryWait{2'000'000'000};
+// A store keeps a slow completion alive by sending whitespace before its answer; anything
+// beyond this is no completion answer at all.
+constexpr qint64 maxCompletionAnswerBytes = 1024 * 1024;
+}
+
+QString completionDocument(const QList<CompletedPart> &completedParts)
+{
+    QList<CompletedPart> parts = completedParts;
+    std::stable_sort(parts.begin(), parts.end(),
+                     [](const CompletedPart &a, const CompletedPart &b) { return a.partId < b.partId; });
+    QString elements;
+    for (const CompletedPart &part : parts) {
+        elements += QStringLiteral("<Part>\n   <ETag>") + part.eTag + QStringLiteral("</ETag>\n   <PartNumber>")
+                + QString::number(part.partId) + QStringLiteral("</PartNumber>\n</Part>");
+    }
+    return QStringLiteral("<CompleteMultipartUpload xmlns=\"") + s3Namespace + QStringLiteral("\">\n") + elements
+            + QStringLiteral("\n</CompleteMultipartUpload>");
+}
+
+std::optional<StoreError> findStoreError(const QByteArray &body)
+{
+    // Leading keep-alive whitespace would put the XML declaration out of place.
+    QXmlStreamReader reader(body.trimmed());
+    if (!reader.readNextStartElement() || reader.name() != u"Error")
+        return std::nullopt;
+    StoreError error;
+    while (reader.readNextStartElement()) {
+        if (reader.name() == u"Code")
+            error.code = reader.readElementText(QXmlStreamReader::IncludeChildElements);
+        else if (reader.name() == u"Message")
+            error.message = reader.readElementText(QXmlStreamReader::IncludeChildElements);
+        else
+            reader.skipCurrentElement();
+    }
+    return error;
+}
+
+QCoro::Task<Result<void>> postCompleteMultipartUpload(QUrl completeUploadUrl, QString document,
+                                                      CancellationToken *cancellation)
+{
+    QNetworkRequest request = HttpClient::makeRequest(completeUploadUrl);
+    request.setRawHeader("Content-Type", "application/xml");
+    const auto sent = co_await HttpClient::send(request, "POST", document.toUtf8(), cancellation,
+                                                maxCompletionAnswerBytes);
+    if (!sent)
+        co_return sent.error();
+    const HttpResponse &response = sent.value();
+    if (response.statusCode == 0)
+        co_return Error::upload(-1, refusedDescription);
+    if (!response.isSuccess() || response.bodyTooLarge)
+        co_return Error::upload(response.statusCode, refusedDescription);
+    if (const auto refusal = findStoreError(response.body)) {
+        co_return Error::upload(response.statusCode,
+                                refusedDescription + QStringLiteral(": ") + refusal->code
+                                        + QStringLiteral(": ") + refusal->message);
+    }
+    co_return Result<void>();
+}
+
+QCoro::Task<Result<void>> finalizeUpload(QList<CompletedPart> completedParts, QUrl completeUploadUrl,
+                                         CancellationToken *cancellation)
+{
+    const QPointer<CancellationToken> token = cancellation;
+    const QString document = completionDocument(completedParts);
+    Diagnostics::printLine(document);
+
+    Result<void> posted = co_await postCompleteMultipartUpload(completeUploadUrl, document, token);
+    for (int remaining = completionRetries; !posted && remaining > 0; --remaining) {
+        const Result<void> waited = co_await AsyncSleep::sleep(completionRetryWait, token);
+        if (!waited)
+            co_return waited.error();
+        posted = co_await postCompleteMultipartUpload(completeUploadUrl, document, token);
+    }
+    co_return posted;
+}
