@@ -1,0 +1,95 @@
+#include "DevService.h"
+
+#include "HttpClient.h"
+#include "TaskWaiter.h"
+
+#include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+DevService::~DevService()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(10000))
+        m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
+bool DevService::start(const QStringList &arguments)
+{
+    m_process.setProgram(QStringLiteral(NODE_EXECUTABLE));
+    m_process.setArguments(QStringList{QStringLiteral(DEVSERVICE_DIR "/server.mjs"),
+                                       QStringLiteral("--exit-on-stdin-close"), QStringLiteral("--quiet")}
+                           + arguments);
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start();
+    if (!m_process.waitForStarted(10000)) {
+        m_failure = m_process.errorString();
+        return false;
+    }
+    const QRegularExpression ready(QStringLiteral("^devservice ready api=(\\S+) storage=(\\S+)"));
+    QByteArray output;
+    QDeadlineTimer deadline(30000);
+    while (!deadline.hasExpired() && !output.contains('\n')) {
+        if (!m_process.waitForReadyRead(int(deadline.remainingTime()))) {
+            if (m_process.state() == QProcess::NotRunning)
+                break;
+            continue;
+        }
+        output += m_process.readAllStandardOutput();
+    }
+    const auto match = ready.match(QString::fromUtf8(output.left(output.indexOf('\n'))));
+    if (!match.hasMatch()) {
+        m_failure = QStringLiteral("no ready line; got \"%1\" (exit code %2)")
+                        .arg(QString::fromUtf8(output))
+                        .arg(m_process.exitCode());
+        return false;
+    }
+    m_apiUrl = match.captured(1);
+    m_storageUrl = match.captured(2);
+    return true;
+}
+
+std::optional<QByteArray> DevService::control(const QByteArray &verb, const QString &path,
+                                              const QByteArray &body)
+{
+    QString base = m_apiUrl;
+    base.chop(QStringLiteral("/api").size());
+    QNetworkRequest request = HttpClient::makeRequest(QUrl(base + QStringLiteral("/__control") + path));
+    if (!body.isEmpty())
+        request.setRawHeader("Content-Type", "application/json");
+    const auto answer = waitForTask(HttpClient::send(request, verb, body, nullptr));
+    if (!answer || !answer.value().isSuccess())
+        return std::nullopt;
+    return answer.value().body;
+}
+
+bool DevService::addFault(const QJsonObject &fault)
+{
+    return control("POST", QStringLiteral("/faults"), QJsonDocument(fault).toJson()).has_value();
+}
+
+QJsonArray DevService::library()
+{
+    return QJsonDocument::fromJson(control("GET", QStringLiteral("/library")).value_or(QByteArray()))
+        .object().value(QStringLiteral("entries")).toArray();
+}
+
+QJsonArray DevService::storageRequests()
+{
+    return QJsonDocument::fromJson(control("GET", QStringLiteral("/requests")).value_or(QByteArray()))
+        .object().value(QStringLiteral("requests")).toArray();
+}
+
+QJsonArray DevService::sessions()
+{
+    return QJsonDocument::fromJson(control("GET", QStringLiteral("/sessions")).value_or(QByteArray()))
+        .object().value(QStringLiteral("sessions")).toArray();
+}
+
+std::optional<QByteArray> DevService::object(const QString &bbUrl)
+{
+    return control("GET", QStringLiteral("/object?url=") + QString::fromLatin1(QUrl::toPercentEncoding(bbUrl)));
+}
