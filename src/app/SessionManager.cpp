@@ -85,12 +85,20 @@ QCoro::Task<> SessionManager::fetchWorkspaceData()
     }
 }
 
+QCoro::Task<> SessionManager::signIn(QString apiKey)
+{
+    setApiKey(apiKey);
+    setStoredApiKey(apiKey);
+    co_await fetchWorkspaceData();
+}
+
 void SessionManager::signOut(SignOutReason reason, const QString &detail)
 {
-    setApiKey(std::nullopt);
-    if (reason == SignOutReason::KeyNotAccepted)
-        setStoredApiKey(QString());
+    // The reason first: the sign-in screen appears as the key goes and reads it at once.
     m_signOutReason = reason;
     m_signOutDetail = detail;
     Q_EMIT signOutReasonChanged();
+    if (reason == SignOutReason::KeyNotAccepted)
+        setStoredApiKey(QString());
+    setApiKey(std::nullopt);
 }

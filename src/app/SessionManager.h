@@ -55,6 +55,9 @@ public:
     // most recently started load may change the state.
     QCoro::Task<> fetchWorkspaceData();
 
+    // Uses `apiKey` from now on: stores it and loads its workspace. The key is taken as given.
+    QCoro::Task<> signIn(QString apiKey);
+
 Q_SIGNALS:
     void apiKeyChanged();
     void storedApiKeyChanged();

@@ -1,0 +1,81 @@
+import QtQuick
+import QtQuick.Controls
+import Vellumcast
+
+ApplicationWindow {
+    id: window
+
+    readonly property SessionManager sessionManager: UploaderApplication.sessionManager
+    readonly property AppManager appManager: UploaderApplication.appManager
+
+    title: Qt.application.name
+    visible: true
+    width: 960
+    height: 700
+    minimumWidth: screenLoader.item ? screenLoader.item.implicitWidth : 0
+    minimumHeight: (screenLoader.item ? screenLoader.item.implicitHeight : 0) + (menuBar ? menuBar.height : 0)
+    color: Theme.windowBackground
+
+    menuBar: MenuBar {
+        Menu {
+            title: Qt.application.name
+
+            MenuItem {
+                objectName: "checkForUpdatesItem"
+                text: "Check For Updates"
+                onTriggered: UploaderApplication.updaterManager.checkForUpdates()
+            }
+            MenuSeparator {}
+            Action {
+                text: "Quit"
+                shortcut: StandardKey.Quit
+                onTriggered: Qt.quit()
+            }
+        }
+    }
+
+    // Rebuilt from scratch whenever the screen changes, so each screen starts afresh.
+    Loader {
+        id: screenLoader
+        objectName: "screenLoader"
+        anchors.fill: parent
+        focus: true
+        sourceComponent: {
+            switch (UploaderApplication.screen) {
+            case UploaderApplication.SignIn:
+                return signInScreen
+            case UploaderApplication.KeyChange:
+                return keyChangeScreen
+            default:
+                return uploadScreen
+            }
+        }
+    }
+
+    Component {
+        id: signInScreen
+        LoginView {
+            sessionManager: window.sessionManager
+        }
+    }
+
+    Component {
+        id: keyChangeScreen
+        ChangeKey {
+            sessionManager: window.sessionManager
+            appManager: window.appManager
+        }
+    }
+
+    Component {
+        id: uploadScreen
+        FileUploaderView {
+            sessionManager: window.sessionManager
+            appManager: window.appManager
+        }
+    }
+
+    UpdateReportDialog {
+        updaterManager: UploaderApplication.updaterManager
+    }
+}

@@ -1,0 +1,30 @@
+#include "ApiKeyPreference.h"
+#include "BuildConfig.h"
+#include "UploaderApplication.h"
+
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(VellumcastPlugin)
+
+int main(int argc, char *argv[])
+{
+    QGuiApplication app(argc, argv);
+    QGuiApplication::setOrganizationName(ApiKeyPreference::organizationName);
+    QGuiApplication::setApplicationName(ApiKeyPreference::applicationName);
+    QGuiApplication::setApplicationVersion(QString::fromUtf8(BuildConfig::applicationVersion));
+
+    UploaderApplication application(APIService(), UpdaterManager::Settings::fromBuild());
+
+    QQmlApplicationEngine engine;
+    // Where the module lives; Qt 6.4 does not look there by itself.
+    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    QObject::connect(&engine, &QQmlApplicationEngine::objectCreated, &app,
+                     [](QObject *created, const QUrl &) {
+                         if (!created)
+                             QCoreApplication::exit(EXIT_FAILURE);
+                     }, Qt::QueuedConnection);
+    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Vellumcast/Main.qml")));
+    return app.exec();
+}
