@@ -70,6 +70,25 @@ QPainterPath circleWithCross()
         .subtracted(stroke({{16, 8}, {8, 16}}, 2.6));
 }
 
+// A page with its top right corner folded over, the fold set off by a thin gap.
+QPainterPath document()
+{
+    QPainterPath page;
+    page.addRoundedRect(QRectF(0, 0, 18, 24), 3, 3);
+    QPainterPath corner;
+    corner.addPolygon(QPolygonF({{11.5, -1}, {19, -1}, {19, 6.5}}));
+    QPainterPath fold;
+    fold.addPolygon(QPolygonF({{12.4, 0}, {12.4, 3.6}, {14.4, 5.6}, {18, 5.6}}));
+    fold.closeSubpath();
+    const QPainterPath gap = stroke({{11.5, -1}, {11.5, 6.5}, {19, 6.5}}, 1.4);
+    return page.subtracted(corner).subtracted(gap).united(fold.intersected(page));
+}
+
+QPainterPath documentWithArrow()
+{
+    return document().subtracted(upArrow({9, 10}, 8.5, 3.6, 2.2));
+}
+
 QPainterPath checkmark()
 {
     return stroke({{2, 13}, {8.5, 19.5}, {22, 4}}, 3.2);
@@ -92,6 +111,8 @@ QPainterPath SymbolImage::shape(const QString &name)
         {QStringLiteral("arrow.up.circle.fill"), circleWithArrow},
         {QStringLiteral("xmark.circle.fill"), circleWithCross},
         {QStringLiteral("checkmark"), checkmark},
+        {QStringLiteral("doc.fill"), document},
+        {QStringLiteral("arrow.up.doc.fill"), documentWithArrow},
     };
     const auto draw = symbols.value(name);
     return draw ? draw() : QPainterPath();

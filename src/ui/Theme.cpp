@@ -66,6 +66,11 @@ QColor Theme::secondaryLabel() const
     return withAlpha(label(), isDark() ? 0.55 : 0.5);
 }
 
+QColor Theme::tertiaryLabel() const
+{
+    return withAlpha(label(), 0.26);
+}
+
 QColor Theme::placeholderText() const
 {
     return withAlpha(label(), 0.25);
@@ -114,4 +119,12 @@ QColor Theme::systemRed() const
 QColor Theme::systemGray() const
 {
     return pick("#8e8e93", "#98989d");
+}
+
+QColor Theme::blend(const QColor &from, const QColor &to, qreal amount)
+{
+    const qreal t = qBound<qreal>(0, amount, 1);
+    const auto mix = [t](qreal a, qreal b) { return a + (b - a) * t; };
+    return QColor::fromRgbF(float(mix(from.redF(), to.redF())), float(mix(from.greenF(), to.greenF())),
+                            float(mix(from.blueF(), to.blueF())), float(mix(from.alphaF(), to.alphaF())));
 }

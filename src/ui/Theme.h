@@ -17,6 +17,7 @@ class Theme : public QObject
     Q_PROPERTY(QColor textBackground READ textBackground NOTIFY paletteChanged)
     Q_PROPERTY(QColor label READ label NOTIFY paletteChanged)
     Q_PROPERTY(QColor secondaryLabel READ secondaryLabel NOTIFY paletteChanged)
+    Q_PROPERTY(QColor tertiaryLabel READ tertiaryLabel NOTIFY paletteChanged)
     Q_PROPERTY(QColor placeholderText READ placeholderText NOTIFY paletteChanged)
     Q_PROPERTY(QColor separator READ separator NOTIFY paletteChanged)
     Q_PROPERTY(QColor shadow READ shadow NOTIFY paletteChanged)
@@ -52,6 +53,7 @@ public:
     QColor textBackground() const;
     QColor label() const;
     QColor secondaryLabel() const;
+    QColor tertiaryLabel() const;
     QColor placeholderText() const;
     QColor separator() const;
     QColor shadow() const;
@@ -62,6 +64,9 @@ public:
     QColor systemGreen() const;
     QColor systemRed() const;
     QColor systemGray() const;
+
+    // The colour `amount` (0 to 1, clamped) of the way from `from` to `to`, for animated fills.
+    Q_INVOKABLE static QColor blend(const QColor &from, const QColor &to, qreal amount);
 
 Q_SIGNALS:
     void paletteChanged();

@@ -96,6 +96,7 @@ Rectangle {
         hoverEnabled: true
 
         ToolTip.text: header.showDetails ? "Hide details" : "Show details"
+        Accessible.name: ToolTip.text
         ToolTip.visible: hovered
         ToolTip.delay: 500
 

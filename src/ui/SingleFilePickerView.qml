@@ -1,0 +1,164 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Dialogs
+import Vellumcast
+
+// The main video file: an empty drop zone that also opens the file dialog, or the chosen file
+// with a button that clears it. The file and the status line belong to the upload screen; the
+// picker reports its changes through its signals.
+Item {
+    id: picker
+
+    required property url selectedFile
+    readonly property bool chosen: FilePickerRules.isChosen(selectedFile)
+    // The pointer, or a drag carrying a file, is over the drop zone.
+    readonly property bool isHovered: dropZone.hovered || dropArea.containsDrag
+
+    signal selectedFileEdited(url file)
+    signal statusMessageEdited(string message)
+
+    implicitWidth: chosen ? chosenRow.implicitWidth + 2 * Theme.defaultPadding : dropZone.implicitWidth
+    implicitHeight: chosen ? chosenRow.implicitHeight + 2 * Theme.defaultPadding : 80
+
+    AbstractButton {
+        id: dropZone
+        objectName: "dropZone"
+
+        anchors.fill: parent
+        visible: !picker.chosen
+        padding: Theme.defaultPadding
+        hoverEnabled: true
+        Accessible.name: "Drop your file here or click to browse"
+
+        contentItem: Item {
+            implicitWidth: zoneRow.implicitWidth
+            implicitHeight: zoneRow.implicitHeight
+
+            Row {
+                id: zoneRow
+                anchors.centerIn: parent
+                spacing: 8
+
+                SymbolImage {
+                    objectName: "dropZoneSymbol"
+                    anchors.verticalCenter: parent.verticalCenter
+                    name: "arrow.up.doc.fill"
+                    pointSize: 24
+                    color: Theme.systemBlue
+                    opacity: picker.isHovered ? 1 : 0.8
+                }
+
+                Label {
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: "Drop your file here or click to browse"
+                    font.pixelSize: Theme.bodySize
+                    color: Theme.secondaryLabel
+                }
+            }
+        }
+
+        background: Rectangle {
+            radius: 12
+            color: Theme.textBackground
+
+            RoundedOutline {
+                objectName: "dropZoneOutline"
+                anchors.fill: parent
+                radius: 12
+                lineWidth: 2
+                color: picker.isHovered ? Theme.systemBlue : Theme.separator
+                dashed: !picker.isHovered
+            }
+
+            FocusRing {
+                controlRadius: 12
+                visible: dropZone.visualFocus
+            }
+        }
+
+        onClicked: dialog.open()
+
+        DropArea {
+            id: dropArea
+            anchors.fill: parent
+            onEntered: drag => drag.accepted = FilePickerRules.isChosen(FilePickerRules.droppedFile(drag.urls))
+            onDropped: drop => {
+                drop.accept(Qt.CopyAction)
+                picker.selectedFileEdited(FilePickerRules.droppedFile(drop.urls))
+            }
+        }
+    }
+
+    Rectangle {
+        objectName: "chosenFile"
+        anchors.fill: parent
+        visible: picker.chosen
+        radius: 12
+        color: Theme.textBackground
+
+        Row {
+            id: chosenRow
+
+            anchors.fill: parent
+            anchors.margins: Theme.defaultPadding
+            spacing: 8
+
+            SymbolImage {
+                id: documentSymbol
+                anchors.verticalCenter: parent.verticalCenter
+                name: "doc.fill"
+                pointSize: 22
+                color: Theme.systemBlue
+            }
+
+            Column {
+                anchors.verticalCenter: parent.verticalCenter
+                width: chosenRow.width - documentSymbol.width - clearButton.width - 2 * chosenRow.spacing
+
+                Label {
+                    objectName: "chosenFileName"
+                    width: parent.width
+                    text: FilePickerRules.fileName(picker.selectedFile)
+                    font.pixelSize: Theme.headlineSize
+                    font.weight: Font.DemiBold
+                    color: Theme.label
+                    elide: Text.ElideMiddle
+                    maximumLineCount: 1
+                }
+
+                Label {
+                    objectName: "chosenFileKind"
+                    text: FilePickerRules.kindDescription(picker.selectedFile)
+                    font.pixelSize: Theme.captionSize
+                    color: Theme.secondaryLabel
+                }
+            }
+
+            ClearFileButton {
+                id: clearButton
+                objectName: "clearFileButton"
+                anchors.verticalCenter: parent.verticalCenter
+                color: Theme.tertiaryLabel
+                Accessible.name: "Remove " + FilePickerRules.fileName(picker.selectedFile)
+                onClicked: {
+                    picker.selectedFileEdited("")
+                    picker.statusMessageEdited("Ready to upload")
+                }
+            }
+        }
+    }
+
+    FileDialog {
+        id: dialog
+        objectName: "fileDialog"
+        // Known only once the picker is in a window, which may be after the dialog is made.
+        parentWindow: picker.Window.window
+        fileMode: FileDialog.OpenFile
+        onAccepted: {
+            if (!FilePickerRules.isChosen(selectedFile))
+                return
+            picker.selectedFileEdited(selectedFile)
+            picker.statusMessageEdited("Selected: " + FilePickerRules.fileName(selectedFile))
+        }
+    }
+}

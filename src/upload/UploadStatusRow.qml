@@ -1,0 +1,123 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Vellumcast
+
+// The status line: a dot that pulses while an upload runs, the status text and, during the
+// upload, its progress bar and the button that cancels it.
+RowLayout {
+    id: row
+
+    required property bool isUploading
+    required property string statusMessage
+    required property real progress
+
+    signal cancelClicked()
+
+    spacing: 8
+
+    Rectangle {
+        id: dot
+        objectName: "statusDot"
+
+        // 0 is the resting green, 1 the uploading blue; while uploading it swings between them.
+        property real pulse: 0
+
+        Layout.preferredWidth: 8
+        Layout.preferredHeight: 8
+        radius: 4
+        color: Theme.blend(Theme.systemGreen, Theme.systemBlue, pulse)
+        opacity: 0.8 + 0.2 * pulse
+
+        SequentialAnimation {
+            id: pulsing
+            running: row.isUploading
+            loops: Animation.Infinite
+
+            EaseInOut { target: dot; property: "pulse"; to: 1; duration: 600 }
+            EaseInOut { target: dot; property: "pulse"; to: 0; duration: 600 }
+        }
+
+        EaseInOut {
+            id: settling
+            target: dot
+            property: "pulse"
+            to: 0
+            duration: 350
+        }
+
+        Connections {
+            target: row
+            function onIsUploadingChanged() {
+                if (!row.isUploading)
+                    settling.restart()
+            }
+        }
+    }
+
+    Label {
+        objectName: "statusMessage"
+        Layout.fillWidth: true
+        text: row.statusMessage
+        font.pixelSize: Theme.subheadlineSize
+        color: Theme.secondaryLabel
+        elide: Text.ElideRight
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
+    }
+
+    Item {
+        id: progressBar
+        objectName: "progressBar"
+
+        Layout.preferredWidth: 100
+        Layout.preferredHeight: 8
+        visible: row.isUploading
+        Accessible.role: Accessible.ProgressBar
+        Accessible.name: "Upload progress"
+
+        Rectangle {
+            anchors.fill: parent
+            radius: 4
+            color: Theme.separator
+        }
+
+        Rectangle {
+            objectName: "progressFill"
+            height: parent.height
+            width: row.progress * parent.width
+            radius: 4
+            color: Theme.systemBlue
+
+            Behavior on width { NumberAnimation { duration: 350 } }
+        }
+    }
+
+    AbstractButton {
+        id: cancelButton
+        objectName: "cancelButton"
+
+        Layout.leftMargin: 5
+        visible: row.isUploading
+        padding: 0
+        hoverEnabled: true
+        Accessible.name: "Cancel upload"
+        ToolTip.text: "Cancel upload"
+        ToolTip.visible: hovered
+        ToolTip.delay: 500
+
+        contentItem: SymbolImage {
+            name: "xmark.circle.fill"
+            pointSize: 15
+            color: Theme.systemRed
+            opacity: cancelButton.down ? 0.6 : 1
+        }
+
+        background: FocusRing {
+            controlRadius: width / 2
+            visible: cancelButton.visualFocus
+        }
+
+        onClicked: row.cancelClicked()
+    }
+}
