@@ -1,5 +1,6 @@
 #include "ApiKeyPreference.h"
 #include "BuildConfig.h"
+#include "ColorSchemeWatcher.h"
 #include "UploaderApplication.h"
 
 #include <QGuiApplication>
@@ -10,11 +11,16 @@ Q_IMPORT_QML_PLUGIN(VellumcastPlugin)
 
 int main(int argc, char *argv[])
 {
+    // The app keeps nothing on disk but the API key, not even compiled shaders.
+    QCoreApplication::setAttribute(Qt::AA_DisableShaderDiskCache);
     QGuiApplication app(argc, argv);
+    // Ties the window to the installed desktop entry, for its icon and name on the panel.
+    QGuiApplication::setDesktopFileName(QString::fromUtf8(BuildConfig::desktopFileName));
     QGuiApplication::setOrganizationName(ApiKeyPreference::organizationName);
     QGuiApplication::setApplicationName(ApiKeyPreference::applicationName);
     QGuiApplication::setApplicationVersion(QString::fromUtf8(BuildConfig::applicationVersion));
 
+    ColorSchemeWatcher colorScheme;
     UploaderApplication application(APIService(), UpdaterManager::Settings::fromBuild());
 
     QQmlApplicationEngine engine;

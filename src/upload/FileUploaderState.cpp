@@ -6,6 +6,7 @@
 #include "UploadDriver.h"
 
 #include <QCoro/QCoroFuture>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTextBoundaryFinder>
@@ -16,7 +17,7 @@
 
 namespace {
 // Codes of the workflow's own "UploadError" failures.
-enum UploadFailure : qint64 { transferFailed = 1, fileUnreadable = 2, signedOut = 3 };
+enum UploadFailure : qint64 { transferFailed = 1, fileUnreadable = 2, signedOut = 3, notAFile = 4 };
 
 // The transfer's texts that are not worth a line in the user's log.
 const QStringList ignoredMessages = {
@@ -27,12 +28,38 @@ const QStringList ignoredMessages = {
 
 constexpr qint64 fallbackPerspective = 180;
 
-// Blocks on the file system: call it on a worker thread. None when the file cannot be found.
-std::optional<qint64> fileSizeAt(const QString &path)
+constexpr std::chrono::seconds transferEstimateRefreshInterval{1};
+const QString sleepInhibitionReason = QStringLiteral("Uploading a video");
+
+// What the files measure as a run starts, for its time estimate only: the run itself reads
+// each file's size again when it gets to it, and fails there. Blocks on the file system.
+QList<qint64> plannedFileSizes(const QStringList &paths)
+{
+    QList<qint64> sizes;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        sizes.append(info.isFile() ? info.size() : 0);
+    }
+    return sizes;
+}
+
+// The size of a regular file that can be read; anything else is refused before the service
+// hears of it. Blocks on the file system: call it on a worker thread.
+Result<qint64> inspectLocalFile(const QString &path, const QString &fileName)
 {
     const QFileInfo info(path);
     if (!info.exists())
-        return std::nullopt;
+        return Error::upload(fileUnreadable, QStringLiteral("The file \"%1\" could not be read.").arg(fileName));
+    if (info.isDir())
+        return Error::upload(notAFile, QStringLiteral("\"%1\" is a folder, not a file.").arg(fileName));
+    // Opening a pipe blocks until someone writes to it, and a device may never end.
+    if (!info.isFile())
+        return Error::upload(notAFile, QStringLiteral("\"%1\" is not a regular file.").arg(fileName));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return Error::upload(fileUnreadable, QStringLiteral("The file \"%1\" could not be read: %2.")
+                                                 .arg(fileName, file.errorString()));
+    }
     return info.size();
 }
 
@@ -102,11 +129,15 @@ FileUploaderState::FileUploaderState(APIService apiService, QObject *parent)
     , m_statusMessage(QStringLiteral("Ready to upload"))
     , m_selectedFileFormat(FileFormat::stereoscopicLeftRight)
     , m_selectedPerspective(QStringLiteral("60"))
+    , m_sleepInhibitor(sleepInhibitionReason)
 {
     m_successOverlayTimer.setSingleShot(true);
     m_successOverlayTimer.setInterval(successOverlayDuration);
     connect(&m_successOverlayTimer, &QTimer::timeout, this,
             [this] { setShowSuccessAnimation(false); });
+    m_transferEstimateRefresh.setInterval(transferEstimateRefreshInterval);
+    connect(&m_transferEstimateRefresh, &QTimer::timeout, this,
+            &FileUploaderState::refreshTransferEstimate);
 }
 
 template<typename T>
@@ -201,7 +232,17 @@ void FileUploaderState::setSelectedPerspective(const QString &perspective)
 
 void FileUploaderState::setIsUploading(bool uploading)
 {
+    // The machine stays awake for as long as the screen shows an upload running.
+    if (uploading) {
+        m_sleepInhibitor.acquire();
+        m_transferEstimateRefresh.start();
+    } else {
+        m_sleepInhibitor.release();
+        m_transferEstimateRefresh.stop();
+        m_transferEstimate.reset();
+    }
     assign(m_isUploading, uploading, &FileUploaderState::isUploadingChanged);
+    refreshTransferEstimate();
 }
 
 void FileUploaderState::setProgress(double progress)
@@ -287,14 +328,34 @@ void FileUploaderState::startUpload()
         return;
     }
 
+    QStringList paths;
+    for (const QUrl &file : {plan.aimeFile, plan.fcpxmlFile}) {
+        if (!file.isEmpty())
+            paths.append(file.toLocalFile());
+    }
+    for (const QUrl &file : std::as_const(plan.videoFiles))
+        paths.append(file.toLocalFile());
+
+    m_transferEstimate.emplace(TransferRateEstimator::Clock::now());
     setIsUploading(true);
     setStatusMessage(QStringLiteral("Uploading…"));
     m_logs.clear();
-    m_logLength = 0;
     Q_EMIT logsChanged();
     setProgress(0.0);
 
-    runUpload(std::move(plan), RunHandle{this, ++m_runGeneration}, m_apiService);
+    const RunHandle run{this, ++m_runGeneration};
+    runUpload(std::move(plan), run, m_apiService);
+    // Started once the run waits for its first step, so that it never holds the run up.
+    measurePlannedFiles(paths, run);
+}
+
+QCoro::Task<> FileUploaderState::measurePlannedFiles(QStringList paths, RunHandle run)
+{
+    QFuture<QList<qint64>> measuring = QtConcurrent::run(plannedFileSizes, paths);
+    const QList<qint64> sizes = co_await measuring;
+    FileUploaderState *state = run.current();
+    if (state && state->m_transferEstimate)
+        state->m_transferEstimate->planFiles(sizes);
 }
 
 void FileUploaderState::cancelUpload()
@@ -358,18 +419,20 @@ QCoro::Task<Result<QString>> FileUploaderState::uploadOneFile(QUrl file, RunHand
 {
     const QString fileName = file.fileName();
     const QString path = file.toLocalFile();
-    const std::optional<qint64> fileSize = co_await QtConcurrent::run(fileSizeAt, path);
-    if (!fileSize) {
-        co_return Error::upload(fileUnreadable,
-                                QStringLiteral("The file \"%1\" could not be read.").arg(fileName));
-    }
+    QFuture<Result<qint64>> inspecting = QtConcurrent::run(inspectLocalFile, path, fileName);
+    const Result<qint64> fileSize = co_await inspecting;
+    if (!fileSize)
+        co_return fileSize.error();
     if (!run.state)
         co_return screenClosed();
+    if (FileUploaderState *state = run.current(); state && state->m_transferEstimate)
+        state->m_transferEstimate->beginFile(fileSize.value());
     const std::optional<QString> apiKey = run.state->currentApiKey();
     if (!apiKey)
         co_return signedOutError();
 
-    const auto session = co_await apiService.requestUploadSession(*apiKey, fileName, *fileSize, cancellation);
+    const auto session =
+            co_await apiService.requestUploadSession(*apiKey, fileName, fileSize.value(), cancellation);
     if (!session)
         co_return session.error();
     if (FileUploaderState *state = run.current())
@@ -472,23 +535,50 @@ void FileUploaderState::appendLog(const QString &message)
     const double percentage = percentageBefore(message, percentSign);
     Diagnostics::printLine(QString::number(percentage));
     appendLogLine(message);
-    if (percentage != 0.0)
+    if (percentage != 0.0) {
         setProgress(percentage / 100.0);
+        noteStoredShare(percentage / 100.0);
+    }
+}
+
+void FileUploaderState::noteStoredShare(double share)
+{
+    if (!m_isUploading || !m_transferEstimate)
+        return;
+    m_transferEstimate->fileProgress(share, TransferRateEstimator::Clock::now());
+    refreshTransferEstimate();
+}
+
+void FileUploaderState::refreshTransferEstimate()
+{
+    QString speed;
+    QString remaining;
+    if (m_isUploading && m_transferEstimate) {
+        const auto now = TransferRateEstimator::Clock::now();
+        if (const std::optional<double> rate = m_transferEstimate->bytesPerSecond(now))
+            speed = formatTransferSpeed(*rate);
+        if (const std::optional<std::chrono::seconds> left = m_transferEstimate->timeRemaining(now))
+            remaining = formatTimeRemaining(*left);
+    }
+    if (speed == m_transferSpeedText && remaining == m_remainingTimeText)
+        return;
+    m_transferSpeedText = speed;
+    m_remainingTimeText = remaining;
+    Q_EMIT transferEstimateChanged();
 }
 
 void FileUploaderState::appendLogLine(const QString &message)
 {
-    const QString line = message + u'\n';
-    m_logs += line;
-    // The log always ends in a line break, and a character never spans one, so the lengths of
-    // the old text and the new line simply add up.
-    m_logLength += userPerceivedLength(line);
-    if (m_logLength > maxLogLength) {
+    m_logs += message + u'\n';
+    // The whole text is counted every time: Qt's count of a piece of text depends on what stands
+    // before it (a space and a spacing mark are two characters at the start of a text, one after
+    // some others), so neither the counts of lines nor that of a cut-off tail add up.
+    for (qint64 excess = userPerceivedLength(m_logs) - maxLogLength; excess > 0;
+         excess = userPerceivedLength(m_logs) - maxLogLength) {
         QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, m_logs);
-        for (qint64 excess = m_logLength - maxLogLength; excess > 0; --excess)
+        for (; excess > 0; --excess)
             boundaries.toNextBoundary();
         m_logs.remove(0, boundaries.position());
-        m_logLength = maxLogLength;
     }
     Q_EMIT logsChanged();
 }

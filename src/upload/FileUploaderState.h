@@ -4,6 +4,8 @@
 #include "AppManager.h"
 #include "Error.h"
 #include "SessionManager.h"
+#include "SleepInhibitor.h"
+#include "TransferRateEstimator.h"
 
 #include <QCoro/QCoroTask>
 #include <QObject>
@@ -55,6 +57,11 @@ class FileUploaderState : public QObject
     Q_PROPERTY(QStringList fileFormatOptions READ fileFormatOptions CONSTANT)
     Q_PROPERTY(QStringList perspectiveOptions READ perspectiveOptions CONSTANT)
 
+    // While uploading, once the first part is stored: "12.3 MB/s" and "4 min left" for the whole
+    // run. Empty otherwise.
+    Q_PROPERTY(QString transferSpeedText READ transferSpeedText NOTIFY transferEstimateChanged)
+    Q_PROPERTY(QString remainingTimeText READ remainingTimeText NOTIFY transferEstimateChanged)
+
 public:
     // In user-perceived characters.
     static constexpr qint64 maxLogLength = 10000;
@@ -85,6 +92,8 @@ public:
     bool isUploading() const { return m_isUploading; }
     QString logs() const { return m_logs; }
     double progress() const { return m_progress; }
+    QString transferSpeedText() const { return m_transferSpeedText; }
+    QString remainingTimeText() const { return m_remainingTimeText; }
     bool showSuccessAnimation() const { return m_showSuccessAnimation; }
     void setShowSuccessAnimation(bool show);
     bool isHeaderHovered() const { return m_isHeaderHovered; }
@@ -141,6 +150,7 @@ Q_SIGNALS:
     void selectedPerspectiveChanged();
     void hoverStatesChanged();
     void requiresAIMEAndFCPXMLChanged();
+    void transferEstimateChanged();
 
 private:
     // The files of one run, fixed when it starts; an empty side file URL means none.
@@ -163,6 +173,8 @@ private:
 
     // The run's steps reach the state only through `run`: the task may outlive this object.
     static QCoro::Task<> runUpload(UploadPlan plan, RunHandle run, APIService apiService);
+    // Tells the run's time estimate how much there is to send in all.
+    static QCoro::Task<> measurePlannedFiles(QStringList paths, RunHandle run);
     // Answers the file's storage URL.
     static QCoro::Task<Result<QString>> uploadOneFile(QUrl file, RunHandle run,
                                                       const APIService &apiService,
@@ -182,6 +194,8 @@ private:
     void appendLogLine(const QString &message);
     void setIsUploading(bool uploading);
     void setProgress(double progress);
+    void noteStoredShare(double share);
+    void refreshTransferEstimate();
     void setRequiresAIMEAndFCPXML(bool required);
 
     template<typename T>
@@ -199,8 +213,6 @@ private:
     QString m_statusMessage;
     bool m_isUploading = false;
     QString m_logs;
-    // Length of m_logs in user-perceived characters.
-    qint64 m_logLength = 0;
     double m_progress = 0.0;
     bool m_showSuccessAnimation = false;
     bool m_isHeaderHovered = false;
@@ -216,4 +228,12 @@ private:
     quint64 m_runGeneration = 0;
     QPointer<CancellationToken> m_currentCancellation;
     QTimer m_successOverlayTimer;
+
+    // Of the run started last, until it ends.
+    std::optional<TransferRateEstimator> m_transferEstimate;
+    QString m_transferSpeedText;
+    QString m_remainingTimeText;
+    // Between two stored parts the remaining time counts down, and a stall shows.
+    QTimer m_transferEstimateRefresh;
+    SleepInhibitor m_sleepInhibitor;
 };

@@ -236,6 +236,8 @@ Item {
                         isUploading: root.uploaderState.isUploading
                         statusMessage: root.uploaderState.statusMessage
                         progress: root.uploaderState.progress
+                        transferSpeedText: root.uploaderState.transferSpeedText
+                        remainingTimeText: root.uploaderState.remainingTimeText
                         onCancelClicked: root.uploaderState.cancelUpload()
                     }
 

@@ -4,13 +4,15 @@ import QtQuick.Layouts
 import Vellumcast
 
 // The status line: a dot that pulses while an upload runs, the status text and, during the
-// upload, its progress bar and the button that cancels it.
+// upload, its speed and time left, its progress bar and the button that cancels it.
 RowLayout {
     id: row
 
     required property bool isUploading
     required property string statusMessage
     required property real progress
+    required property string transferSpeedText
+    required property string remainingTimeText
 
     signal cancelClicked()
 
@@ -62,6 +64,16 @@ RowLayout {
         font.pixelSize: Theme.subheadlineSize
         color: Theme.secondaryLabel
         elide: Text.ElideRight
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
+    }
+
+    Label {
+        objectName: "transferEstimate"
+        visible: row.isUploading && text.length > 0
+        text: [row.transferSpeedText, row.remainingTimeText].filter(part => part.length > 0).join("  ·  ")
+        font.pixelSize: Theme.subheadlineSize
+        color: Theme.tertiaryLabel
         Accessible.role: Accessible.StaticText
         Accessible.name: text
     }

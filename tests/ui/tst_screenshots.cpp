@@ -1,4 +1,6 @@
 #include "ApiKeyPreference.h"
+#include "ColorSchemeWatcher.h"
+#include "HttpClient.h"
 #include "QuickDriver.h"
 #include "ServiceFixtures.h"
 #include "TestHttpServer.h"
@@ -95,6 +97,9 @@ private Q_SLOTS:
         loaded = {};
         app.reset();
         server.reset();
+        // A load still waiting for the server ends now that it is gone; left waiting at exit,
+        // its task would never be freed.
+        QTRY_VERIFY(HttpClient::manager().findChildren<QNetworkReply *>().isEmpty());
         QGuiApplication::setPalette(QPalette());
     }
 
@@ -126,14 +131,7 @@ private Q_SLOTS:
         };
         QVERIFY(cornerLightness() > 150);
 
-        QPalette dark(QColor("#3a3a3c"), QColor("#2b2b2d"));
-        dark.setColor(QPalette::WindowText, QColor("#ececec"));
-        dark.setColor(QPalette::ButtonText, QColor("#ececec"));
-        dark.setColor(QPalette::Text, QColor("#ececec"));
-        dark.setColor(QPalette::Base, QColor("#1e1e1f"));
-        dark.setColor(QPalette::Highlight, QColor("#0a84ff"));
-        dark.setColor(QPalette::HighlightedText, Qt::white);
-        QGuiApplication::setPalette(dark);
+        QGuiApplication::setPalette(ColorSchemeWatcher::darkPalette());
         QTRY_VERIFY(cornerLightness() < 100);
         save("sign-in-dark");
     }

@@ -1,5 +1,6 @@
 #include "ApiKeyPreference.h"
 #include "AppManager.h"
+#include "HttpClient.h"
 #include "QuickDriver.h"
 #include "ServiceFixtures.h"
 #include "SessionManager.h"
@@ -99,6 +100,9 @@ private Q_SLOTS:
         session.reset();
         appManager.reset();
         server.reset();
+        // A load still waiting for the server ends now that it is gone; left waiting at exit,
+        // its task would never be freed.
+        QTRY_VERIFY(HttpClient::manager().findChildren<QNetworkReply *>().isEmpty());
     }
 
     void showsLoadingUntilTheWorkspaceArrives()

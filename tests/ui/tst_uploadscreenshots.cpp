@@ -1,3 +1,4 @@
+#include "ColorSchemeWatcher.h"
 #include "FileFormat.h"
 #include "QuickDriver.h"
 #include "ServiceFixtures.h"
@@ -14,23 +15,13 @@
 
 Q_IMPORT_QML_PLUGIN(VellumcastPlugin)
 
-namespace {
-QPalette darkPalette()
-{
-    QPalette dark(QColor("#3a3a3c"), QColor("#2b2b2d"));
-    dark.setColor(QPalette::WindowText, QColor("#ececec"));
-    dark.setColor(QPalette::ButtonText, QColor("#ececec"));
-    dark.setColor(QPalette::Text, QColor("#ececec"));
-    dark.setColor(QPalette::Base, QColor("#1e1e1f"));
-    dark.setColor(QPalette::Highlight, QColor("#0a84ff"));
-    dark.setColor(QPalette::HighlightedText, Qt::white);
-    return dark;
-}
+using namespace std::chrono_literals;
 
-// What a run of a few parts has written by the time it is half way.
+namespace {
+// What a run of many parts has written by its fifth part.
 const QStringList runningLog{
-    QStringLiteral("Uploaded (9%)"),  QStringLiteral("Uploaded (18%)"), QStringLiteral("Uploaded (27%)"),
-    QStringLiteral("Uploaded (36%)"), QStringLiteral("Uploaded (45%)"),
+    QStringLiteral("Uploaded (1%)"), QStringLiteral("Uploaded (2%)"), QStringLiteral("Uploaded (3%)"),
+    QStringLiteral("Uploaded (4%)"), QStringLiteral("Uploaded (5%)"),
 };
 }
 
@@ -59,23 +50,29 @@ class UploadScreenshotTest : public QObject
         screen->type(name);
     }
 
-    // Starts an upload whose session request never returns.
-    void startStalledUpload()
+    // Starts an upload of `fileSize` bytes whose session request never returns, and shows the
+    // progress of its first parts, one every `partInterval`.
+    void startStalledUpload(qint64 fileSize = 0, std::chrono::milliseconds partInterval = {})
     {
         server->enqueue(ScriptedResponse::stall());
-        screen->confirmDialog("singleFilePicker", file("Coral Garden.mov"));
+        const QUrl video = file("Coral Garden.mov");
+        // Sparse: as large as a real film, without the disk space.
+        QVERIFY(QFile::resize(video.toLocalFile(), fileSize));
+        screen->confirmDialog("singleFilePicker", video);
         nameVideo("Coral Garden");
         QuickDriver::click(screen->item("uploadButton"));
         QVERIFY(screen->state().isUploading());
-        for (const QString &line : runningLog)
+        for (const QString &line : runningLog) {
+            QTest::qWait(int(partInterval.count()));
             screen->state().appendLog(line);
+        }
     }
 
     // Saves the screen as it is in the light palette, then in the dark one.
     void saveBothPalettes(const QString &name)
     {
         save(name);
-        QGuiApplication::setPalette(darkPalette());
+        QGuiApplication::setPalette(ColorSchemeWatcher::darkPalette());
         save(name + QStringLiteral("-dark"));
         QGuiApplication::setPalette(QPalette());
     }
@@ -148,8 +145,10 @@ private Q_SLOTS:
 
     void uploading()
     {
-        startStalledUpload();
+        // Parts of 1 % of 4.5 GB every 0.9 s: about 50 MB/s.
+        startStalledUpload(4'500'000'000, 900ms);
         QVERIFY(screen->item("progressBar")->isVisible());
+        QVERIFY(screen->item("transferEstimate")->isVisible());
         saveBothPalettes("uploading");
         screen->state().cancelUpload();
     }
@@ -187,7 +186,7 @@ private Q_SLOTS:
         screen->state().setShowSuccessAnimation(true);
         QTRY_COMPARE(screen->item("successOverlay")->opacity(), 1.0);
         save("success");
-        QGuiApplication::setPalette(darkPalette());
+        QGuiApplication::setPalette(ColorSchemeWatcher::darkPalette());
         screen->state().setShowSuccessAnimation(true);
         save("success-dark");
     }
