@@ -75,17 +75,6 @@ QCoro::Task<Result<HttpResponse>> HttpClient::send(QNetworkRequest request, QByt
     co_return co_await await(reply, cancellation, maxBodyBytes);
 }
 
-QCoro::Task<Result<HttpResponse>> HttpClient::send(QNetworkRequest request, QByteArray verb,
-                                                   QIODevice *body,
-                                                   CancellationToken *cancellation,
-                                                   qint64 maxBodyBytes)
-{
-    if (cancellation && cancellation->isCancelled())
-        co_return Error::cancelled();
-    QNetworkReply *reply = manager().sendCustomRequest(request, verb, body);
-    co_return co_await await(reply, cancellation, maxBodyBytes);
-}
-
 QCoro::Task<Result<HttpResponse>> HttpClient::await(QNetworkReply *reply,
                                                     CancellationToken *cancellation,
                                                     qint64 maxBodyBytes)

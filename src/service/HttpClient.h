@@ -24,8 +24,9 @@ struct HttpResponse
     bool isSuccess() const { return statusCode >= 200 && statusCode <= 299; }
 };
 
-// The process-wide HTTP client: one QNetworkAccessManager on the UI thread, whose connections
-// are kept alive and reused between requests to the same host.
+// The process-wide HTTP client: send() goes through one QNetworkAccessManager on the UI thread,
+// upload() through HTTP/1.1 connections of its own. Both keep connections alive and reuse them
+// between requests to the same host.
 class HttpClient
 {
 public:
@@ -43,11 +44,23 @@ public:
                                                   QByteArray body,
                                                   CancellationToken *cancellation,
                                                   qint64 maxBodyBytes = unlimited);
-    // Streams the body from `body`, which must stay open until the task ends.
-    static QCoro::Task<Result<HttpResponse>> send(QNetworkRequest request, QByteArray verb,
-                                                  QIODevice *body,
-                                                  CancellationToken *cancellation,
-                                                  qint64 maxBodyBytes = unlimited);
+
+    // The same for bodies of any size, as storage requests have: the body goes from memory
+    // straight to the socket, in large slices, on the calling thread. (QNetworkAccessManager hands
+    // a body over to its own thread 16 KiB at a time, which holds a PUT on a fast link to a
+    // fraction of what the link carries.) Only http and https URLs; a redirect is an answer like
+    // any other. A request that finds a kept-alive connection closed by the peer goes once more
+    // on a fresh one.
+    static QCoro::Task<Result<HttpResponse>> upload(QNetworkRequest request, QByteArray verb,
+                                                    QByteArray body,
+                                                    CancellationToken *cancellation,
+                                                    qint64 maxBodyBytes = unlimited);
+    // Streams the body from `body`'s current position to its end; it must stay open until the
+    // task ends and be able to seek back for a resend.
+    static QCoro::Task<Result<HttpResponse>> upload(QNetworkRequest request, QByteArray verb,
+                                                    QIODevice *body,
+                                                    CancellationToken *cancellation,
+                                                    qint64 maxBodyBytes = unlimited);
 
 private:
     static QCoro::Task<Result<HttpResponse>> await(QNetworkReply *reply,

@@ -9,16 +9,19 @@ Error fileError(const QFile &file)
 }
 }
 
-Result<QByteArray> readFileRange(QFile &file, qint64 offset, qint64 length)
+Result<QByteArray> readFileRange(QFile &file, qint64 offset, qint64 length, QByteArray storage)
 {
     if (!file.seek(offset))
         return fileError(file);
     if (length <= 0)
         return QByteArray();
-    QByteArray bytes(length, Qt::Uninitialized);
-    const qint64 count = file.read(bytes.data(), length);
+    // Resizing a shared buffer would copy its old bytes first.
+    if (!storage.isDetached())
+        storage = QByteArray();
+    storage.resize(length);
+    const qint64 count = file.read(storage.data(), length);
     if (count < 0)
         return fileError(file);
-    bytes.truncate(count);
-    return bytes;
+    storage.truncate(count);
+    return storage;
 }

@@ -48,7 +48,7 @@ QCoro::Task<Result<HttpResponse>> sendFile(QNetworkRequest request, FileStreamDe
                                            CancellationToken *cancellation)
 {
     file->rewind();
-    auto sent = co_await HttpClient::send(std::move(request), "PUT", file, cancellation, maxStorageAnswerBytes);
+    auto sent = co_await HttpClient::upload(std::move(request), "PUT", file, cancellation, maxStorageAnswerBytes);
     // The network layer only knows that the body ended early; the file knows why.
     if (!sent && file->readFailure())
         co_return *file->readFailure();
@@ -99,7 +99,7 @@ QCoro::Task<Result<CompletedPart>> uploadPartWithRetry(QByteArray data, qint64 p
     const qint64 byteCount = data.size();
     const QPointer<CancellationToken> token = cancellation;
     SendAttempt send = [data = std::move(data), token](QNetworkRequest request) {
-        return HttpClient::send(std::move(request), "PUT", data, token, maxStorageAnswerBytes);
+        return HttpClient::upload(std::move(request), "PUT", data, token, maxStorageAnswerBytes);
     };
     ReportProgress report = [byteCount, &uploadedBytes, totalBytes, onMessage = std::move(onMessage)] {
         addUploadedBytes(byteCount, uploadedBytes, totalBytes, onMessage);

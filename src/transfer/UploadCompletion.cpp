@@ -57,8 +57,9 @@ QCoro::Task<Result<void>> postCompleteMultipartUpload(QUrl completeUploadUrl, QS
 {
     QNetworkRequest request = HttpClient::makeRequest(completeUploadUrl);
     request.setRawHeader("Content-Type", "application/xml");
-    const auto sent = co_await HttpClient::send(request, "POST", document.toUtf8(), cancellation,
-                                                maxCompletionAnswerBytes);
+    // Over the parts' own connection: no second connection, and no second TLS handshake.
+    const auto sent = co_await HttpClient::upload(request, "POST", document.toUtf8(), cancellation,
+                                                  maxCompletionAnswerBytes);
     if (!sent)
         co_return sent.error();
     const HttpResponse &response = sent.value();

@@ -8,6 +8,7 @@
 #include "UploadCompletion.h"
 
 #include <QCoro/QCoroFuture>
+#include <QCoro/QCoroTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
@@ -97,6 +98,18 @@ QCoro::Task<bool> uploadInChunks(QString path, qint64 fileSize, qint64 chunkSize
         co_return false;
     }
 
+    // The next chunk is read on a worker while this one goes up, so that reading and sending
+    // overlap: the run holds two chunks at most, in two buffers it takes turns with.
+    const auto startReading = [&file, fileSize, chunkSize](qint64 index, QByteArray storage) {
+        const qint64 offset = index * chunkSize;
+        const qint64 size = std::min(chunkSize, fileSize - offset);
+        return QtConcurrent::run([&file, offset, size, storage = std::move(storage)]() mutable {
+            return readFileRange(file, offset, size, std::move(storage));
+        });
+    };
+    QFuture<Result<QByteArray>> reading = startReading(0, {});
+    QByteArray spareStorage;
+
     QList<CompletedPart> completedParts;
     for (qint64 index = 0; index < totalChunks; ++index) {
         const PresignedChunkUrl &entry = chunkUrls.at(index);
@@ -107,8 +120,6 @@ QCoro::Task<bool> uploadInChunks(QString path, qint64 fileSize, qint64 chunkSize
               + QStringLiteral(" (offset: ") + number(offset) + QStringLiteral(", size: ") + number(size)
               + QStringLiteral(")"));
 
-        QFuture<Result<QByteArray>> reading =
-                QtConcurrent::run([&file, offset, size] { return readFileRange(file, offset, size); });
         auto chunk = co_await reading;
         if (!chunk) {
             print(QStringLiteral("❌ Upload failed for chunk ") + chunkId + QStringLiteral(": ")
@@ -120,15 +131,24 @@ QCoro::Task<bool> uploadInChunks(QString path, qint64 fileSize, qint64 chunkSize
                   + number(chunk.value().size()));
             co_return false;
         }
+        const bool readsAhead = index + 1 < totalChunks;
+        if (readsAhead)
+            reading = startReading(index + 1, std::exchange(spareStorage, chunk.value()));
         const auto part = co_await uploadPartWithRetry(std::move(chunk).value(), entry.chunkId, entry.url,
                                                        partUploadAttempts, uploadedBytes, fileSize, onMessage,
                                                        token);
         if (!part) {
+            // The worker still reads from the file this run closes.
+            if (readsAhead)
+                co_await reading;
             print(QStringLiteral("❌ Upload failed for chunk ") + chunkId + QStringLiteral(": ")
                   + part.error().description());
             co_return false;
         }
         completedParts.append(part.value());
+        // The stored chunk's coroutines still share its buffer until they unwind, which they do
+        // once this one waits: one turn of the event loop spares the next read a fresh buffer.
+        co_await QCoro::sleepFor(std::chrono::milliseconds(0));
     }
 
     print(QStringLiteral("📋 All chunks uploaded. Total completed parts: ") + number(completedParts.size()));

@@ -1,3 +1,4 @@
+#include "FileRange.h"
 #include "HttpClient.h"
 #include "TransferTestSupport.h"
 #include "UploadCompletion.h"
@@ -219,8 +220,10 @@ private Q_SLOTS:
     void fileShrinkingMidRunStopsAtTheShortRead()
     {
         const QString path = writeFile(*dir, "movie.mov", twentyFiveBytes);
+        // Each chunk is read while the one before goes up: when part 1 is stored, chunk 2 is
+        // already in memory and chunk 3 is still to be read.
         answerPart = [&](qint64 partNumber) {
-            if (partNumber == 2)
+            if (partNumber == 1)
                 QFile::resize(path, 22);
             return ScriptedResponse::withETag(quotedETag(partNumber));
         };
@@ -233,6 +236,24 @@ private Q_SLOTS:
         QCOMPARE(requestsWithMethod("PUT").size(), 2);
         QVERIFY(requestsWithMethod("POST").isEmpty());
         QCOMPARE(messages.texts, (QStringList{"Uploaded (40%)", "Uploaded (80%)"}));
+    }
+
+    // Chunks are read into the memory of the chunk before, which must never change bytes that
+    // someone still holds.
+    void chunkReadsLeaveHeldBytesAlone()
+    {
+        QFile file(writeFile(*dir, "movie.mov", twentyFiveBytes));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray held = readFileRange(file, 0, 10).value();
+
+        const auto next = readFileRange(file, 10, 10, held);
+        const auto last = readFileRange(file, 20, 10, next.value());
+        const auto beyond = readFileRange(file, 30, 10, QByteArray(last.value()));
+
+        QCOMPARE(held, "ABCDEFGHIJ");
+        QCOMPARE(next.value(), "KLMNOPQRST");
+        QCOMPARE(last.value(), "UVWXY");
+        QCOMPARE(beyond.value(), "");
     }
 
     void failedPartEndsTheRun()

@@ -1,0 +1,293 @@
+#include "Report.h"
+
+#include "Statistics.h"
+
+#include <QFile>
+#include <QSysInfo>
+#include <QThread>
+
+#include <algorithm>
+
+namespace {
+constexpr double maxLatenessTargetMs = 16.0;
+constexpr double p99LatenessTargetMs = 4.0;
+constexpr double firstFrameTargetMs = 500.0;
+constexpr double throughputTarget = 0.95;
+constexpr double memoryHeadroomMiB = 80.0;
+constexpr double mebibyte = 1024.0 * 1024.0;
+
+QString procField(const QString &path, QByteArrayView name)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    // Files under /proc claim to be empty: read them whole rather than line by line.
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith(name))
+            return QString::fromUtf8(line.mid(line.indexOf(':') + 1)).trimmed();
+    }
+    return {};
+}
+
+QString fixed(double value, int decimals = 0)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+QString yesNo(bool met)
+{
+    return met ? QStringLiteral("yes") : QStringLiteral("**no**");
+}
+
+QString list(const QList<double> &values, int decimals)
+{
+    QStringList texts;
+    for (double value : values)
+        texts.append(fixed(value, decimals));
+    return texts.isEmpty() ? QStringLiteral("–") : texts.join(QStringLiteral(", "));
+}
+
+double ratio(const UploadCase &c)
+{
+    const double curl = Statistics::median(c.curlMBps);
+    return curl > 0.0 ? Statistics::median(c.oursMBps) / curl : 0.0;
+}
+
+double memoryLimitMiB(const UploadCase &c)
+{
+    return c.partSize > 0 ? 2.0 * double(c.partSize) / mebibyte + memoryHeadroomMiB : memoryHeadroomMiB;
+}
+
+// Multipart: the whole resident size counts; one PUT: only what the upload added to it.
+double memoryFigureMiB(const UploadCase &c)
+{
+    const double peak = Statistics::median(c.peakRssMiB);
+    return c.partSize > 0 ? peak : peak - Statistics::median(c.idleRssMiB);
+}
+
+QString machineSection(const BenchFigures &f)
+{
+    const double memoryGiB = procField(QStringLiteral("/proc/meminfo"), "MemTotal").section(u' ', 0, 0).toDouble()
+            / 1024.0 / 1024.0;
+    QString text = QStringLiteral("## Machine\n\n| | |\n|---|---|\n");
+    text += QStringLiteral("| CPU | %1, %2 logical CPUs (nproc) |\n")
+                    .arg(procField(QStringLiteral("/proc/cpuinfo"), "model name"))
+                    .arg(QThread::idealThreadCount());
+    text += QStringLiteral("| Memory | %1 GiB |\n").arg(fixed(memoryGiB, 1));
+    text += QStringLiteral("| Kernel | %1 %2 (%3) |\n")
+                    .arg(QSysInfo::kernelType(), QSysInfo::kernelVersion(), QSysInfo::prettyProductName());
+    text += QStringLiteral("| Load average (1, 5, 15 min; running/total) | at start %1; at end %2 |\n")
+                    .arg(f.loadAtStart, f.loadAtEnd);
+    text += QStringLiteral("| 1-minute load as the runs started | %1 to %2, median %3 |\n")
+                    .arg(fixed(Statistics::minimum(f.loadDuringRuns), 2),
+                         fixed(Statistics::maximum(f.loadDuringRuns), 2), fixed(Statistics::median(f.loadDuringRuns), 2));
+    text += QStringLiteral("| Tools | %1 |\n\n").arg(f.toolVersions.join(QStringLiteral("; ")));
+    return text;
+}
+
+QString targetsSection(const BenchFigures &f)
+{
+    QString text = QStringLiteral("## Targets\n\n| Figure | Target | Measured | Met |\n|---|---|---|---|\n");
+    for (const UploadCase &c : f.sink) {
+        text += QStringLiteral("| Throughput, %1 | ≥ %2 × curl | %3 × curl (%4 vs %5 MB/s) | %6 |\n")
+                        .arg(c.title, fixed(throughputTarget, 2), fixed(ratio(c), 3),
+                             fixed(Statistics::median(c.oursMBps)), fixed(Statistics::median(c.curlMBps)),
+                             yesNo(ratio(c) >= throughputTarget));
+    }
+    for (const UploadCase &c : f.sink) {
+        const bool multipart = c.partSize > 0;
+        text += QStringLiteral("| %1, %2 | ≤ %3 MiB%4 | %5 MiB | %6 |\n")
+                        .arg(multipart ? QStringLiteral("Peak RSS") : QStringLiteral("Peak RSS above idle"), c.title,
+                             fixed(memoryLimitMiB(c)),
+                             multipart ? QStringLiteral(" (2 × part + 80 MiB)") : QString(),
+                             fixed(memoryFigureMiB(c), 1), yesNo(memoryFigureMiB(c) <= memoryLimitMiB(c)));
+    }
+    for (const UploadCase &c : f.sink) {
+        const double worst = Statistics::median(c.lateMaxMs);
+        const double p99 = Statistics::median(c.lateP99Ms);
+        text += QStringLiteral("| UI timer lateness, %1 | max ≤ %2 ms, p99 ≤ %3 ms | max %4 ms, p99 %5 ms | %6 |\n")
+                        .arg(c.title, fixed(maxLatenessTargetMs), fixed(p99LatenessTargetMs), fixed(worst, 2),
+                             fixed(p99, 2), yesNo(worst <= maxLatenessTargetMs && p99 <= p99LatenessTargetMs));
+    }
+    if (f.firstFrameMs.isEmpty()) {
+        text += QStringLiteral("| First frame of the sign-in window | ≤ %1 ms | not measured: %2 | – |\n")
+                        .arg(fixed(firstFrameTargetMs), f.firstFrameFailure);
+    } else {
+        const double firstFrame = Statistics::median(f.firstFrameMs);
+        text += QStringLiteral("| First frame of the sign-in window | ≤ %1 ms | %2 ms | %3 |\n")
+                        .arg(fixed(firstFrameTargetMs), fixed(firstFrame), yesNo(firstFrame <= firstFrameTargetMs));
+    }
+    return text + u'\n';
+}
+
+// The driver reads a part only once the part before is stored, so reading and sending add up,
+// where curl reads as it sends: the best ratio the fixed design allows on this machine.
+double designBound(const UploadCase &c)
+{
+    const double curlSeconds = double(c.bytes) / 1e6 / Statistics::median(c.curlMBps);
+    const double readSeconds = Statistics::median(c.readSeconds);
+    return curlSeconds / (curlSeconds + readSeconds);
+}
+
+QString throughputSection(const BenchFigures &f)
+{
+    QString text = QStringLiteral(
+            "## Throughput against curl (nginx discard sink on 127.0.0.1)\n\n"
+            "| Case | uploadFileSequentially | curl | ratio | CPU time, ours / curl | reading the parts alone "
+            "| ratio if reading and sending add up | connections per curl run |\n|---|---|---|---|---|---|---|---|\n");
+    for (const UploadCase &c : f.sink) {
+        const bool multipart = !c.readSeconds.isEmpty() && Statistics::median(c.curlMBps) > 0.0;
+        text += QStringLiteral("| %1 | %2 MB/s | %3 MB/s | %4 | %5 s / %6 s | %7 | %8 | %9 |\n")
+                        .arg(c.title, fixed(Statistics::median(c.oursMBps)), fixed(Statistics::median(c.curlMBps)),
+                             fixed(ratio(c), 2), fixed(Statistics::median(c.oursCpuSeconds), 2),
+                             fixed(Statistics::median(c.curlCpuSeconds), 2),
+                             multipart ? fixed(Statistics::median(c.readSeconds) * 1000.0) + QStringLiteral(" ms")
+                                       : QStringLiteral("– (streamed)"),
+                             multipart ? fixed(designBound(c), 2) : QStringLiteral("–"))
+                        .arg(c.curlConnections);
+    }
+    return text + u'\n';
+}
+
+QString memorySection(const BenchFigures &f)
+{
+    QString text = QStringLiteral("## Memory of the uploading process\n\n"
+                                  "| Case | idle RSS | peak RSS during the upload | peak − idle | limit |\n"
+                                  "|---|---|---|---|---|\n");
+    for (const UploadCase &c : f.sink) {
+        const double idle = Statistics::median(c.idleRssMiB);
+        const double peak = Statistics::median(c.peakRssMiB);
+        text += QStringLiteral("| %1 | %2 MiB | %3 MiB | %4 MiB | %5 MiB %6 |\n")
+                        .arg(c.title, fixed(idle, 1), fixed(peak, 1), fixed(peak - idle, 1), fixed(memoryLimitMiB(c)),
+                             c.partSize > 0 ? QStringLiteral("peak") : QStringLiteral("above idle"));
+    }
+    return text + u'\n';
+}
+
+QString smoothnessSection(const BenchFigures &f)
+{
+    QString text = QStringLiteral(
+            "## UI-thread smoothness (1 ms timer during the upload)\n\n"
+            "| Case | max lateness (median of runs) | worst run | p99 (median of runs) "
+            "| longest UI event, wall clock (worst run) | longest UI event, UI-thread CPU (worst run) "
+            "| UI-thread CPU / upload time |\n|---|---|---|---|---|---|---|\n");
+    for (const UploadCase &c : f.sink) {
+        text += QStringLiteral("| %1 | %2 ms | %3 ms | %4 ms | %5 ms | %6 ms | %7 % |\n")
+                        .arg(c.title, fixed(Statistics::median(c.lateMaxMs), 2),
+                             fixed(Statistics::maximum(c.lateMaxMs), 2), fixed(Statistics::median(c.lateP99Ms), 2),
+                             fixed(Statistics::maximum(c.longestUiEventMs), 2),
+                             fixed(Statistics::maximum(c.longestUiEventCpuMs), 2),
+                             fixed(100.0 * Statistics::median(c.uiCpuShare)));
+    }
+    text += QStringLiteral("\nThe longest event in CPU time is what the transfer itself holds the UI thread for; the "
+                           "same event by the wall clock also counts the time the thread waited for a CPU. The "
+                           "longest in CPU time, by receiver and event type:\n\n");
+    for (const UploadCase &c : f.sink) {
+        const auto worst = std::max_element(c.longestUiEventCpuMs.begin(), c.longestUiEventCpuMs.end());
+        if (worst == c.longestUiEventCpuMs.end())
+            continue;
+        text += QStringLiteral("- %1: %2 ms, %3\n")
+                        .arg(c.title, fixed(*worst, 2),
+                             c.longestUiEventCpuNames.value(worst - c.longestUiEventCpuMs.begin()));
+    }
+    return text + u'\n';
+}
+
+QString storeSection(const BenchFigures &f)
+{
+    const UploadCase &c = f.store;
+    QString text = QStringLiteral("## Through the local S3 store (devservice with s3rver)\n\n");
+    text += QStringLiteral("%1 parts of %2 MiB and the completion, session requests not counted.\n\n")
+                    .arg(c.partSize > 0 ? (c.bytes + c.partSize - 1) / c.partSize : 0)
+                    .arg(double(c.partSize) / mebibyte);
+    text += QStringLiteral("| | uploadFileSequentially | curl | ratio |\n|---|---|---|---|\n");
+    text += QStringLiteral("| %1 | %2 MB/s | %3 MB/s | %4 |\n")
+                    .arg(c.title, fixed(Statistics::median(c.oursMBps)), fixed(Statistics::median(c.curlMBps)),
+                         fixed(ratio(c), 2));
+    for (const UploadCase &sink : f.sink) {
+        if (sink.partSize == c.partSize && Statistics::median(sink.curlMBps) > 0.0) {
+            text += QStringLiteral("\ncurl reaches %1 MB/s to the store against %2 MB/s to the discard sink with the "
+                                   "same part size: the store itself costs %3 % of the time.\n")
+                            .arg(fixed(Statistics::median(c.curlMBps)), fixed(Statistics::median(sink.curlMBps)),
+                                 fixed(100.0 * (1.0 - Statistics::median(c.curlMBps) / Statistics::median(sink.curlMBps))));
+        }
+    }
+    return text + u'\n';
+}
+
+QString startupSection(const BenchFigures &f)
+{
+    QString text = QStringLiteral("## Start-up\n\n");
+    if (f.firstFrameMs.isEmpty())
+        return text + QStringLiteral("Not measured: %1.\n\n").arg(f.firstFrameFailure);
+    return text + QStringLiteral("From starting `vellumcast-uploader` to its first frame: %1 ms (median; runs: %2 ms).\n\n")
+                          .arg(fixed(Statistics::median(f.firstFrameMs)), list(f.firstFrameMs, 0));
+}
+
+QString runsSection(const BenchFigures &f)
+{
+    QString text = QStringLiteral("## Every run\n\n");
+    QList<UploadCase> cases = f.sink;
+    cases.append(f.store);
+    for (const UploadCase &c : cases) {
+        text += QStringLiteral("- %1: uploadFileSequentially %2 MB/s; curl %3 MB/s; peak RSS %4 MiB")
+                        .arg(c.title, list(c.oursMBps, 0), list(c.curlMBps, 0), list(c.peakRssMiB, 1));
+        if (!c.lateMaxMs.isEmpty()) {
+            text += QStringLiteral("; UI max %1 ms, p99 %2 ms").arg(list(c.lateMaxMs, 2), list(c.lateP99Ms, 2));
+        }
+        if (!c.readSeconds.isEmpty())
+            text += QStringLiteral("; reading alone %1 s").arg(list(c.readSeconds, 3));
+        text += u'\n';
+        for (const QString &failure : c.failures)
+            text += QStringLiteral("  - failed: %1\n").arg(failure);
+    }
+    return text + u'\n';
+}
+
+const char methodText[] =
+        "## Method\n\n"
+        "- Build: the `release` preset (RelWithDebInfo) in `build/bench`, with the service and update-feed URLs "
+        "pointed at a closed loopback port so that nothing measured leaves the machine.\n"
+        "- Sink: nginx, one worker, `client_max_body_size 0`, `return 200` with an ETag: the body is read and "
+        "discarded in memory, nothing is written to disk. Loopback only.\n"
+        "- Test files: pseudo-random bytes written and flushed to disk before anything is timed, so both sides "
+        "read them from the page cache. curl sends each part from a file of its own, cut from the same file.\n"
+        "- uploadFileSequentially: the release build's driver, in a process of its own per run (`vellumcast-bench "
+        "upload`), on the UI thread of a QGuiApplication (offscreen), timed from the call to its answer, "
+        "completion included. The session's URLs point at the sink; the single-PUT case has one URL.\n"
+        "- curl: one process per run, one transfer per `--next` (the connection count shows the connection "
+        "was kept alive), the same requests in the same order (parts, then the completion POST), "
+        "`Content-Type: application/octet-stream`, `Expect:` turned off as the application does not send it. "
+        "Its time is the sum of the transfers' `time_total`, so its process start-up is not counted either.\n"
+        "- The two alternate, the order swapped every run; figures are medians of the runs.\n"
+        "- Memory: VmRSS just before the upload, then VmHWM after resetting it (`/proc/self/clear_refs`), so the "
+        "peak covers the upload alone.\n"
+        "- UI thread: separate runs with a 1 ms precise QTimer on the UI thread; each interval beyond 1 ms is one "
+        "lateness sample; the run's maximum and 99th percentile are reported. The same runs time every event the "
+        "UI thread handles, by the wall clock and in the thread's CPU time, and the thread's CPU time over the "
+        "upload.\n"
+        "- Reading alone: the file read in parts of the case's size into one reused buffer on a worker thread, one "
+        "part after the other, as the driver does between two parts (`readFileRange`). The driver reads a part "
+        "only once the part before is stored, so its time is at least reading plus sending; \"ratio if reading and "
+        "sending add up\" is curl's time over curl's time plus the reading alone.\n"
+        "- CPU time: user and system time of the uploading process during the upload (getrusage), and of the curl "
+        "process over its whole run.\n"
+        "- Start-up: `vellumcast-uploader` started with `QT_QPA_PLATFORM=offscreen`, an empty home (so the sign-in "
+        "window opens) and `QT_LOGGING_RULES=qt.scenegraph.time.renderloop=true`; the time from starting the "
+        "process to the scene graph's first \"Frame rendered\" line. One warm-up run is not counted.\n"
+        "- Local S3 store: the devservice's default session (8 MiB parts) for a 256 MiB file, a new session per "
+        "run; curl sends the same parts and the completion document with the ETags the store answers.\n";
+}
+
+QString composeReport(const BenchFigures &f)
+{
+    QString text = QStringLiteral("# Transfer benchmark\n\n");
+    text += QStringLiteral("Latest run: `%1`, %2 to %3. Figures are medians of %4 runs; MB/s means 10^6 bytes per "
+                           "second, MiB 2^20 bytes.\n\n")
+                    .arg(f.command, f.started.toString(Qt::ISODate), f.finished.toString(Qt::ISODate))
+                    .arg(f.runs);
+    return text + machineSection(f) + targetsSection(f) + throughputSection(f) + memorySection(f)
+            + smoothnessSection(f) + storeSection(f) + startupSection(f) + runsSection(f)
+            + QString::fromUtf8(methodText);
+}

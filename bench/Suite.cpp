@@ -1,0 +1,480 @@
+#include "Suite.h"
+
+#include "APIService.h"
+#include "BackblazePayload.h"
+#include "CompletedPart.h"
+#include "CurlRun.h"
+#include "Diagnostics.h"
+#include "FileRange.h"
+#include "Report.h"
+#include "TaskWaiter.h"
+#include "TestData.h"
+#include "UploadCompletion.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtConcurrent>
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+
+namespace {
+constexpr qint64 mebibyte = 1024 * 1024;
+constexpr int probeTimeoutMs = 600'000;
+constexpr int firstFrameTimeoutMs = 20'000;
+
+void progress(const QString &line)
+{
+    std::fprintf(stderr, "bench: %s\n", qPrintable(line));
+}
+
+double megabytesPerSecond(qint64 bytes, double seconds)
+{
+    return seconds > 0.0 ? double(bytes) / 1e6 / seconds : 0.0;
+}
+
+QString readProcFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+}
+
+QString firstOutputLine(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(10'000))
+        return program + QStringLiteral(" (version unknown)");
+    return QString::fromUtf8(process.readAll()).section(u'\n', 0, 0).trimmed();
+}
+
+QByteArray sessionJson(const BackblazePayload &session)
+{
+    QJsonArray urls;
+    for (const PresignedChunkUrl &chunk : session.presignedChunkUrls)
+        urls.append(QJsonObject{{QStringLiteral("url"), chunk.url}, {QStringLiteral("chunkId"), chunk.chunkId}});
+    return QJsonDocument(QJsonObject{
+                                 {QStringLiteral("uploadId"), session.uploadId},
+                                 {QStringLiteral("key"), session.key},
+                                 {QStringLiteral("chunkSize"), session.chunkSize},
+                                 {QStringLiteral("bbUrl"), session.bbUrl},
+                                 {QStringLiteral("completeUploadUrl"), session.completeUploadUrl},
+                                 {QStringLiteral("presignedChunkUrls"), urls},
+                         })
+            .toJson(QJsonDocument::Compact);
+}
+
+// A session as the service would hand it out, every URL on the discard sink.
+BackblazePayload sinkSession(const QString &sinkUrl, const QString &name, qint64 bytes, qint64 partSize)
+{
+    BackblazePayload session;
+    session.uploadId = QStringLiteral("bench");
+    session.key = name;
+    session.bbUrl = sinkUrl + QStringLiteral("/bench/") + name;
+    if (partSize == 0) {
+        session.chunkSize = bytes;
+        session.completeUploadUrl = session.bbUrl;
+        session.presignedChunkUrls = {{session.bbUrl, 1}};
+        return session;
+    }
+    session.chunkSize = partSize;
+    session.completeUploadUrl = session.bbUrl + QStringLiteral("?uploadId=bench");
+    for (qint64 part = 1; (part - 1) * partSize < bytes; ++part) {
+        session.presignedChunkUrls.append(
+                {session.bbUrl + QStringLiteral("?partNumber=%1&uploadId=bench").arg(part), part});
+    }
+    return session;
+}
+
+class Suite
+{
+public:
+    explicit Suite(SuiteOptions options)
+        : m_options(std::move(options))
+        , m_work(m_options.workDirectory)
+    {
+    }
+
+    int run();
+
+private:
+    struct ProbeOutcome
+    {
+        bool ok = false;
+        double seconds = 0.0;
+        double idleRssMiB = 0.0;
+        double peakRssMiB = 0.0;
+        double lateMaxMs = 0.0;
+        double lateP99Ms = 0.0;
+        double longestUiEventMs = 0.0;
+        double longestUiEventCpuMs = 0.0;
+        QString longestUiEventCpuName;
+        double uiCpuShare = 0.0;
+        double cpuSeconds = 0.0;
+        QString failure;
+    };
+
+    using NextSession = std::function<Result<BackblazePayload>()>;
+
+    ProbeOutcome probe(const BackblazePayload &session, const QString &file, bool watchUiThread);
+    QList<CurlTransfer> curlTransfers(const BackblazePayload &session, const QString &file,
+                                      const QList<QString> &partFiles, const QList<QByteArray> &eTags);
+    void compareWithCurl(UploadCase &figures, const QString &file, const QList<QString> &partFiles,
+                         const QList<QByteArray> &eTags, const NextSession &nextSession, bool watchUiThread);
+    void measureReading(UploadCase &figures, const QString &file);
+    void measureSink(const TestData &data);
+    void measureStore(const TestData &data);
+    void measureFirstFrame();
+
+    SuiteOptions m_options;
+    QDir m_work;
+    BenchFigures m_figures;
+};
+
+Suite::ProbeOutcome Suite::probe(const BackblazePayload &session, const QString &file, bool watchUiThread)
+{
+    ProbeOutcome outcome;
+    const QString sessionPath = m_work.filePath(QStringLiteral("session.json"));
+    const QString resultPath = m_work.filePath(QStringLiteral("probe-result.json"));
+    QFile::remove(resultPath);
+    QFile sessionFile(sessionPath);
+    if (!sessionFile.open(QIODevice::WriteOnly | QIODevice::Truncate) || sessionFile.write(sessionJson(session)) < 0) {
+        outcome.failure = QStringLiteral("cannot write ") + sessionPath;
+        return outcome;
+    }
+    sessionFile.close();
+
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(environment);
+    // The transfer's own diagnostic lines; the figures come back through the result file.
+    process.setStandardOutputFile(QProcess::nullDevice());
+    QStringList arguments{QStringLiteral("upload"), sessionPath, file, resultPath};
+    if (watchUiThread)
+        arguments.append(QStringLiteral("--watch-ui"));
+    process.start(QCoreApplication::applicationFilePath(), arguments);
+    if (!process.waitForFinished(probeTimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        outcome.failure = QStringLiteral("the upload did not finish");
+        return outcome;
+    }
+    QFile resultFile(resultPath);
+    const QJsonObject result = resultFile.open(QIODevice::ReadOnly)
+            ? QJsonDocument::fromJson(resultFile.readAll()).object()
+            : QJsonObject();
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0
+        || !result.value(QStringLiteral("stored")).toBool()) {
+        outcome.failure = QStringLiteral("the upload failed (exit status %1): %2")
+                .arg(process.exitCode())
+                .arg(QString::fromUtf8(process.readAllStandardError().trimmed().right(500)));
+        return outcome;
+    }
+    outcome.ok = true;
+    outcome.seconds = result.value(QStringLiteral("seconds")).toDouble();
+    outcome.idleRssMiB = result.value(QStringLiteral("idleRssKiB")).toDouble() / 1024.0;
+    outcome.peakRssMiB = result.value(QStringLiteral("peakRssKiB")).toDouble() / 1024.0;
+    outcome.lateMaxMs = result.value(QStringLiteral("lateMaxMs")).toDouble();
+    outcome.lateP99Ms = result.value(QStringLiteral("lateP99Ms")).toDouble();
+    outcome.longestUiEventMs = result.value(QStringLiteral("longestUiEventMs")).toDouble();
+    outcome.longestUiEventCpuMs = result.value(QStringLiteral("longestUiEventCpuMs")).toDouble();
+    outcome.longestUiEventCpuName = result.value(QStringLiteral("longestUiEventCpuName")).toString();
+    outcome.uiCpuShare = result.value(QStringLiteral("uiCpuSeconds")).toDouble() / outcome.seconds;
+    outcome.cpuSeconds = result.value(QStringLiteral("cpuSeconds")).toDouble();
+    if (!result.value(QStringLiteral("peakReset")).toBool())
+        outcome.failure = QStringLiteral("the kernel refused to reset the peak RSS: it covers the start-up too");
+    return outcome;
+}
+
+// The same requests the driver sends, in the same order: the parts, then the completion
+// document naming the ETags the store answers.
+QList<CurlTransfer> Suite::curlTransfers(const BackblazePayload &session, const QString &file,
+                                         const QList<QString> &partFiles, const QList<QByteArray> &eTags)
+{
+    if (session.presignedChunkUrls.size() == 1)
+        return {{session.presignedChunkUrls.first().url, file}};
+    QList<PresignedChunkUrl> chunks = session.presignedChunkUrls;
+    std::stable_sort(chunks.begin(), chunks.end(),
+                     [](const PresignedChunkUrl &a, const PresignedChunkUrl &b) { return a.chunkId < b.chunkId; });
+    QList<CurlTransfer> transfers;
+    QList<CompletedPart> completed;
+    for (qsizetype i = 0; i < chunks.size(); ++i) {
+        transfers.append({chunks[i].url, partFiles.value(i)});
+        completed.append({chunks[i].chunkId, QString::fromLatin1(eTags.value(i))});
+    }
+    const QString documentPath = m_work.filePath(QStringLiteral("completion.xml"));
+    QFile document(documentPath);
+    if (document.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        document.write(completionDocument(completed).toUtf8());
+    transfers.append({session.completeUploadUrl, documentPath, true, "application/xml"});
+    return transfers;
+}
+
+// Runs the driver and curl in turn, the order swapped every run so that neither profits
+// from going first.
+void Suite::compareWithCurl(UploadCase &figures, const QString &file, const QList<QString> &partFiles,
+                            const QList<QByteArray> &eTags, const NextSession &nextSession, bool watchUiThread)
+{
+    const auto runOurs = [&] {
+        const Result<BackblazePayload> session = nextSession();
+        if (!session) {
+            figures.failures.append(QStringLiteral("no upload session: ") + session.error().description());
+            return;
+        }
+        const ProbeOutcome outcome = probe(session.value(), file, false);
+        if (!outcome.failure.isEmpty())
+            figures.failures.append(outcome.failure);
+        if (!outcome.ok)
+            return;
+        figures.oursMBps.append(megabytesPerSecond(figures.bytes, outcome.seconds));
+        figures.oursCpuSeconds.append(outcome.cpuSeconds);
+        figures.idleRssMiB.append(outcome.idleRssMiB);
+        figures.peakRssMiB.append(outcome.peakRssMiB);
+    };
+    const auto runTheSameWithCurl = [&] {
+        const Result<BackblazePayload> session = nextSession();
+        if (!session) {
+            figures.failures.append(QStringLiteral("no upload session: ") + session.error().description());
+            return;
+        }
+        const CurlOutcome outcome = runCurl(m_options.curl, curlTransfers(session.value(), file, partFiles, eTags),
+                                            m_work.filePath(QStringLiteral("curl.conf")));
+        if (!outcome.ok) {
+            figures.failures.append(outcome.failure);
+            return;
+        }
+        figures.curlMBps.append(megabytesPerSecond(figures.bytes, outcome.seconds));
+        figures.curlCpuSeconds.append(outcome.cpuSeconds);
+        figures.curlConnections = std::max(figures.curlConnections, outcome.connections);
+    };
+    for (int run = 0; run < m_options.runs; ++run) {
+        progress(QStringLiteral("%1: run %2 of %3").arg(figures.title).arg(run + 1).arg(m_options.runs));
+        m_figures.loadDuringRuns.append(readProcFile(QStringLiteral("/proc/loadavg")).section(u' ', 0, 0).toDouble());
+        if (run % 2 == 0) {
+            runOurs();
+            runTheSameWithCurl();
+        } else {
+            runTheSameWithCurl();
+            runOurs();
+        }
+    }
+    if (!watchUiThread)
+        return;
+    // Separate runs: the timer's own wake-ups would otherwise count against the throughput.
+    for (int run = 0; run < m_options.runs; ++run) {
+        progress(QStringLiteral("%1: UI timer run %2 of %3").arg(figures.title).arg(run + 1).arg(m_options.runs));
+        const Result<BackblazePayload> session = nextSession();
+        if (!session)
+            continue;
+        const ProbeOutcome outcome = probe(session.value(), file, true);
+        if (!outcome.ok) {
+            figures.failures.append(outcome.failure);
+            continue;
+        }
+        figures.lateMaxMs.append(outcome.lateMaxMs);
+        figures.lateP99Ms.append(outcome.lateP99Ms);
+        figures.longestUiEventMs.append(outcome.longestUiEventMs);
+        figures.longestUiEventCpuMs.append(outcome.longestUiEventCpuMs);
+        figures.longestUiEventCpuNames.append(outcome.longestUiEventCpuName);
+        figures.uiCpuShare.append(outcome.uiCpuShare);
+    }
+}
+
+// The driver reads each part whole, on a worker, only once the part before is stored: this
+// is that reading alone, for the same file and part size, into one reused buffer.
+void Suite::measureReading(UploadCase &figures, const QString &file)
+{
+    QFile source(file);
+    if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        figures.failures.append(QStringLiteral("cannot read ") + file);
+        return;
+    }
+    for (int run = 0; run < m_options.runs; ++run) {
+        QByteArray storage;
+        QElapsedTimer clock;
+        clock.start();
+        for (qint64 offset = 0; offset < figures.bytes; offset += figures.partSize) {
+            const qint64 size = figures.partSize;
+            QFuture<Result<QByteArray>> reading =
+                    QtConcurrent::run([&source, offset, size, storage = std::move(storage)]() mutable {
+                        return readFileRange(source, offset, size, std::move(storage));
+                    });
+            Result<QByteArray> part = reading.takeResult();
+            if (!part) {
+                figures.failures.append(QStringLiteral("cannot read ") + file);
+                return;
+            }
+            storage = std::move(part).value();
+        }
+        figures.readSeconds.append(double(clock.nsecsElapsed()) / 1e9);
+    }
+}
+
+void Suite::measureSink(const TestData &data)
+{
+    struct Case
+    {
+        QString title;
+        QString file;
+        qint64 bytes;
+        qint64 partSize;
+    };
+    const QList<Case> cases{
+            {QStringLiteral("1 GiB in 8 MiB parts"), data.largeFile, 1024 * mebibyte, 8 * mebibyte},
+            {QStringLiteral("1 GiB in 64 MiB parts"), data.largeFile, 1024 * mebibyte, 64 * mebibyte},
+            {QStringLiteral("256 MiB in one PUT"), data.smallFile, 256 * mebibyte, 0},
+    };
+    for (const Case &c : cases) {
+        UploadCase figures;
+        figures.title = c.title;
+        figures.bytes = c.bytes;
+        figures.partSize = c.partSize;
+        QList<QString> partFiles;
+        if (c.partSize > 0) {
+            progress(QStringLiteral("%1: cutting the file for curl").arg(c.title));
+            partFiles = TestData::splitIntoParts(c.file, c.partSize,
+                                                 m_work.filePath(QStringLiteral("parts-%1").arg(c.partSize)));
+        }
+        const QList<QByteArray> eTags(partFiles.size(), QByteArrayLiteral("\"abc\""));
+        const BackblazePayload session = sinkSession(m_options.sinkUrl, QFileInfo(c.file).fileName(), c.bytes, c.partSize);
+        compareWithCurl(figures, c.file, partFiles, eTags, [&] { return Result<BackblazePayload>(session); }, true);
+        if (c.partSize > 0)
+            measureReading(figures, c.file);
+        for (const QString &part : std::as_const(partFiles))
+            QFile::remove(part);
+        m_figures.sink.append(figures);
+    }
+}
+
+void Suite::measureStore(const TestData &data)
+{
+    UploadCase figures;
+    figures.title = QStringLiteral("256 MiB through the local S3 store");
+    figures.bytes = 256 * mebibyte;
+    const APIService api(m_options.apiUrl);
+    // The service client's own diagnostic lines are of no interest here.
+    const Diagnostics::Capture quiet;
+    int sessions = 0;
+    const auto nextSession = [&]() -> Result<BackblazePayload> {
+        return waitForTask(api.requestUploadSession(m_options.apiKey,
+                                                QStringLiteral("bench-%1.bin").arg(++sessions), figures.bytes));
+    };
+    const Result<BackblazePayload> probeSession = nextSession();
+    if (!probeSession) {
+        figures.failures.append(QStringLiteral("no upload session: ") + probeSession.error().fullDescription());
+        m_figures.store = figures;
+        return;
+    }
+    figures.partSize = probeSession.value().chunkSize;
+    progress(QStringLiteral("%1: cutting the file for curl").arg(figures.title));
+    const QList<QString> partFiles = TestData::splitIntoParts(data.smallFile, figures.partSize,
+                                                              m_work.filePath(QStringLiteral("parts-store")));
+    QList<QByteArray> eTags;
+    for (const QByteArray &digest : TestData::partDigests(data.smallFile, figures.partSize))
+        eTags.append('"' + digest + '"');
+    compareWithCurl(figures, data.smallFile, partFiles, eTags, nextSession, false);
+    for (const QString &part : partFiles)
+        QFile::remove(part);
+    m_figures.store = figures;
+}
+
+// From starting the process to the scene graph's report of its first frame; the application
+// is not told that it is being measured. The first run only warms the caches.
+void Suite::measureFirstFrame()
+{
+    if (m_options.appPath.isEmpty() || !QFileInfo(m_options.appPath).isExecutable()) {
+        m_figures.firstFrameFailure = QStringLiteral("the application executable %1 does not exist")
+                .arg(m_options.appPath.isEmpty() ? QStringLiteral("vellumcast-uploader") : m_options.appPath);
+        return;
+    }
+    for (int run = 0; run <= m_options.runs; ++run) {
+        progress(QStringLiteral("first frame: run %1 of %2").arg(run).arg(m_options.runs));
+        QTemporaryDir home(m_work.filePath(QStringLiteral("home-XXXXXX")));
+        QDir(home.path()).mkpath(QStringLiteral("runtime"));
+        QFile::setPermissions(home.filePath(QStringLiteral("runtime")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        // A home of its own: no API key is stored there, so the sign-in window opens.
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("runtime")));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qt.scenegraph.time.renderloop=true"));
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        QElapsedTimer clock;
+        clock.start();
+        process.start(m_options.appPath, {});
+        QByteArray output;
+        std::optional<double> firstFrameMs;
+        while (!firstFrameMs && clock.elapsed() < firstFrameTimeoutMs
+               && process.waitForReadyRead(int(firstFrameTimeoutMs - clock.elapsed()))) {
+            output += process.readAll();
+            if (output.contains("Frame rendered"))
+                firstFrameMs = double(clock.nsecsElapsed()) / 1e6;
+        }
+        process.kill();
+        process.waitForFinished();
+        if (!firstFrameMs) {
+            m_figures.firstFrameMs.clear();
+            m_figures.firstFrameFailure = QStringLiteral("no frame within %1 s; the application wrote: %2")
+                    .arg(firstFrameTimeoutMs / 1000)
+                    .arg(QString::fromUtf8(output.right(500)));
+            return;
+        }
+        if (run > 0)
+            m_figures.firstFrameMs.append(*firstFrameMs);
+    }
+}
+
+int Suite::run()
+{
+    m_figures.command = m_options.command;
+    m_figures.runs = m_options.runs;
+    m_figures.started = QDateTime::currentDateTime();
+    m_figures.loadAtStart = readProcFile(QStringLiteral("/proc/loadavg"));
+    m_figures.toolVersions = {
+            QStringLiteral("Qt ") + QString::fromLatin1(qVersion()),
+            firstOutputLine(m_options.curl, {QStringLiteral("--version")}),
+            firstOutputLine(QStringLiteral("nginx"), {QStringLiteral("-v")}),
+            QStringLiteral("Node.js ") + firstOutputLine(QStringLiteral("node"), {QStringLiteral("--version")}),
+    };
+
+    progress(QStringLiteral("writing the test files"));
+    const TestData data = TestData::write(m_work.path());
+    measureSink(data);
+    measureStore(data);
+    measureFirstFrame();
+
+    m_figures.finished = QDateTime::currentDateTime();
+    m_figures.loadAtEnd = readProcFile(QStringLiteral("/proc/loadavg"));
+    QFile report(m_options.output);
+    if (!report.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || report.write(composeReport(m_figures).toUtf8()) < 0) {
+        progress(QStringLiteral("cannot write ") + m_options.output);
+        return 1;
+    }
+    progress(QStringLiteral("wrote ") + m_options.output);
+    bool complete = m_figures.firstFrameFailure.isEmpty() && m_figures.store.failures.isEmpty();
+    for (const UploadCase &figures : std::as_const(m_figures.sink))
+        complete = complete && figures.failures.isEmpty();
+    return complete ? 0 : 1;
+}
+}
+
+int runSuite(const SuiteOptions &options)
+{
+    return Suite(options).run();
+}
