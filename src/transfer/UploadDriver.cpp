@@ -139,8 +139,9 @@ QCoro::Task<bool> uploadInChunks(QString path, qint64 fileSize, qint64 chunkSize
                                                        token);
         if (!part) {
             // The worker still reads from the file this run closes.
-            if (readsAhead)
-                co_await reading;
+            if (readsAhead) {
+                [[maybe_unused]] const auto abandoned = co_await reading;
+            }
             print(QStringLiteral("❌ Upload failed for chunk ") + chunkId + QStringLiteral(": ")
                   + part.error().description());
             co_return false;

@@ -12,6 +12,8 @@
 #include <QTextBoundaryFinder>
 #include <QtConcurrent>
 
+#include <algorithm>
+
 // GCC 12 destroys some temporaries of a co_await expression twice (closures, conditional
 // expressions): the arguments of awaited calls below are named variables.
 
@@ -89,13 +91,30 @@ double percentageBefore(const QString &message, qsizetype percentSign)
     return match.hasMatch() ? match.captured().toDouble() : 0.0;
 }
 
-qint64 userPerceivedLength(const QString &text)
+// Where the longest tail of `text` that counts at most `maxLength` characters begins. Qt's count
+// of a piece of text depends on what stands before it: a space and a spacing mark are two
+// characters at the start of a text and one after others, and after some characters every code
+// unit counts as one, splitting surrogate pairs. So a tail is measured on its own, and starts
+// where the whole text has a character boundary, never inside a surrogate pair.
+qsizetype tailStart(const QString &text, qint64 maxLength)
 {
+    QList<qsizetype> starts{0};
     QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
-    qint64 length = 0;
-    while (boundaries.toNextBoundary() != -1)
-        ++length;
-    return length;
+    for (qsizetype position = boundaries.toNextBoundary(); position > 0 && position < text.size();
+         position = boundaries.toNextBoundary()) {
+        if (!(text.at(position).isLowSurrogate() && text.at(position - 1).isHighSurrogate()))
+            starts.append(position);
+    }
+    const auto fits = [&](qsizetype index) {
+        return FileUploaderState::userPerceivedLength(text.mid(starts.at(index))) <= maxLength;
+    };
+    // In the whole text's count the tail of `maxLength` characters starts here.
+    qsizetype index = std::clamp<qsizetype>(starts.size() - maxLength, 0, starts.size() - 1);
+    while (index + 1 < starts.size() && !fits(index))
+        ++index;
+    while (index > 0 && fits(index - 1))
+        --index;
+    return starts.at(index);
 }
 
 QString describeChunkUrls(const QList<PresignedChunkUrl> &chunks)
@@ -567,18 +586,20 @@ void FileUploaderState::refreshTransferEstimate()
     Q_EMIT transferEstimateChanged();
 }
 
+qint64 FileUploaderState::userPerceivedLength(const QString &text)
+{
+    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
+    qint64 length = 0;
+    while (boundaries.toNextBoundary() != -1)
+        ++length;
+    return length;
+}
+
 void FileUploaderState::appendLogLine(const QString &message)
 {
     m_logs += message + u'\n';
-    // The whole text is counted every time: Qt's count of a piece of text depends on what stands
-    // before it (a space and a spacing mark are two characters at the start of a text, one after
-    // some others), so neither the counts of lines nor that of a cut-off tail add up.
-    for (qint64 excess = userPerceivedLength(m_logs) - maxLogLength; excess > 0;
-         excess = userPerceivedLength(m_logs) - maxLogLength) {
-        QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, m_logs);
-        for (; excess > 0; --excess)
-            boundaries.toNextBoundary();
-        m_logs.remove(0, boundaries.position());
-    }
+    // The whole text is counted every time: the counts of lines do not add up (see tailStart).
+    if (userPerceivedLength(m_logs) > maxLogLength)
+        m_logs.remove(0, tailStart(m_logs, maxLogLength));
     Q_EMIT logsChanged();
 }

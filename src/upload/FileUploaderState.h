@@ -65,6 +65,8 @@ class FileUploaderState : public QObject
 public:
     // In user-perceived characters.
     static constexpr qint64 maxLogLength = 10000;
+    // The count maxLogLength is in: Qt's grapheme clusters.
+    static qint64 userPerceivedLength(const QString &text);
     static constexpr std::chrono::milliseconds successOverlayDuration{2000};
 
     explicit FileUploaderState(QObject *parent = nullptr);

@@ -7,6 +7,10 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 
+namespace {
+constexpr int controlTimeoutMs = 30000;
+}
+
 DevService::~DevService()
 {
     if (m_process.state() == QProcess::NotRunning)
@@ -58,6 +62,8 @@ std::optional<QByteArray> DevService::control(const QByteArray &verb, const QStr
     QString base = m_apiUrl;
     base.chop(QStringLiteral("/api").size());
     QNetworkRequest request = HttpClient::makeRequest(QUrl(base + QStringLiteral("/__control") + path));
+    // Never the transfer timeout a test shortened for the app.
+    request.setTransferTimeout(controlTimeoutMs);
     if (!body.isEmpty())
         request.setRawHeader("Content-Type", "application/json");
     const auto answer = waitForTask(HttpClient::send(request, verb, body, nullptr));
@@ -69,6 +75,22 @@ std::optional<QByteArray> DevService::control(const QByteArray &verb, const QStr
 bool DevService::addFault(const QJsonObject &fault)
 {
     return control("POST", QStringLiteral("/faults"), QJsonDocument(fault).toJson()).has_value();
+}
+
+std::optional<int> DevService::pendingFaultCount()
+{
+    const auto answer = control("GET", QStringLiteral("/faults"));
+    if (!answer)
+        return std::nullopt;
+    int count = 0;
+    for (const QJsonValue fault : QJsonDocument::fromJson(*answer)[QLatin1String("faults")].toArray())
+        count += fault[QLatin1String("count")].toInt();
+    return count;
+}
+
+bool DevService::clearFaults()
+{
+    return control("DELETE", QStringLiteral("/faults")).has_value();
 }
 
 QJsonArray DevService::library()

@@ -27,6 +27,10 @@ public:
 
     // Control endpoints.
     bool addFault(const QJsonObject &fault);
+    // The requests the pending faults are still waiting for (their remaining counts, summed);
+    // none when the stack could not be asked.
+    std::optional<int> pendingFaultCount();
+    bool clearFaults();
     QJsonArray library();
     QJsonArray storageRequests();
     QJsonArray sessions();
