@@ -55,8 +55,7 @@ qint64 FileStreamDevice::readData(char *data, qint64 maxSize)
     }
     const qint64 count = std::min(maxSize, available);
     std::memcpy(data, block->bytes.constData() + inBlock, size_t(count));
-    if (blockOffset + blockSize < m_size)
-        requestBlock(blockOffset + blockSize);
+    requestNextBlock(blockOffset);
     return count;
 }
 
@@ -100,10 +99,25 @@ void FileStreamDevice::requestBlock(qint64 offset)
     }));
 }
 
+void FileStreamDevice::requestNextBlock(qint64 blockOffset)
+{
+    for (qint64 ahead = 1; ahead <= blocksAhead; ++ahead) {
+        const qint64 offset = blockOffset + ahead * blockSize;
+        if (offset >= m_size)
+            return;
+        const bool cached = std::any_of(m_blocks.cbegin(), m_blocks.cend(),
+                                        [offset](const Block &b) { return b.offset == offset; });
+        if (!cached) {
+            requestBlock(offset);
+            return;
+        }
+    }
+}
+
 void FileStreamDevice::keepBlocksAround(qint64 blockOffset)
 {
     m_blocks.removeIf([blockOffset](const Block &b) {
-        return b.offset != blockOffset && b.offset != blockOffset + blockSize;
+        return b.offset < blockOffset || b.offset > blockOffset + blocksAhead * blockSize;
     });
 }
 
@@ -113,5 +127,6 @@ void FileStreamDevice::blockArrived()
     m_blocks.append(m_reading.result());
     const qint64 position = pos();
     keepBlocksAround(position - position % blockSize);
+    requestNextBlock(position - position % blockSize);
     Q_EMIT readyRead();
 }

@@ -13,8 +13,8 @@
 class QFile;
 
 // A local file as a request body that the UI thread can hand to the network without ever
-// waiting for the disk: blocks are read on a worker thread, one block ahead of the consumer,
-// so at most two blocks are in memory however large the file is.
+// waiting for the disk: blocks are read on a worker thread, a few blocks ahead of the consumer,
+// so at most blocksAhead + 1 blocks are in memory however large the file is.
 //
 // The body is the file's first size() bytes as of opening. Until the block under the read
 // position has arrived, reads return 0 and readyRead() follows. A file that cannot be read or
@@ -24,6 +24,8 @@ class FileStreamDevice : public QIODevice
 {
 public:
     static constexpr qint64 blockSize = 1024 * 1024;
+    // Read ahead of the consumer, so that a fast link never waits for the disk.
+    static constexpr qint64 blocksAhead = 4;
 
     // Null when the file cannot be opened for reading.
     static QCoro::Task<std::unique_ptr<FileStreamDevice>> openFile(QString path);
@@ -51,6 +53,7 @@ private:
     FileStreamDevice(std::shared_ptr<QFile> file, qint64 size);
 
     void requestBlock(qint64 offset);
+    void requestNextBlock(qint64 blockOffset);
     void keepBlocksAround(qint64 blockOffset);
     void blockArrived();
     qint64 fail(Error error);

@@ -98,19 +98,12 @@ QCoro::Task<bool> uploadInChunks(QString path, qint64 fileSize, qint64 chunkSize
         co_return false;
     }
 
-    // The next chunk is read on a worker while this one goes up, so that reading and sending
-    // overlap: the run holds two chunks at most, in two buffers it takes turns with.
-    const auto startReading = [&file, fileSize, chunkSize](qint64 index, QByteArray storage) {
-        const qint64 offset = index * chunkSize;
-        const qint64 size = std::min(chunkSize, fileSize - offset);
-        return QtConcurrent::run([&file, offset, size, storage = std::move(storage)]() mutable {
-            return readFileRange(file, offset, size, std::move(storage));
-        });
-    };
-    QFuture<Result<QByteArray>> reading = startReading(0, {});
-    QByteArray spareStorage;
-
     QList<CompletedPart> completedParts;
+    // Every chunk is read into this one buffer: the part upload shares it and lets go of it
+    // once the part is stored. Reading the next chunk while this one goes up would hold two
+    // chunks and, on a machine with few cores, take the CPU and memory bandwidth the sending
+    // needs: it measured slower.
+    QByteArray chunkStorage;
     for (qint64 index = 0; index < totalChunks; ++index) {
         const PresignedChunkUrl &entry = chunkUrls.at(index);
         const QString chunkId = number(entry.chunkId);
@@ -120,6 +113,14 @@ QCoro::Task<bool> uploadInChunks(QString path, qint64 fileSize, qint64 chunkSize
               + QStringLiteral(" (offset: ") + number(offset) + QStringLiteral(", size: ") + number(size)
               + QStringLiteral(")"));
 
+        // The coroutines of the part just stored still share the buffer until they unwind,
+        // which they do once this one waits: one turn of the event loop spares a fresh buffer.
+        if (index > 0)
+            co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+        QFuture<Result<QByteArray>> reading =
+                QtConcurrent::run([&file, offset, size, storage = std::move(chunkStorage)]() mutable {
+                    return readFileRange(file, offset, size, std::move(storage));
+                });
         auto chunk = co_await reading;
         if (!chunk) {
             print(QStringLiteral("❌ Upload failed for chunk ") + chunkId + QStringLiteral(": ")
@@ -131,25 +132,16 @@ QCoro::Task<bool> uploadInChunks(QString path, qint64 fileSize, qint64 chunkSize
                   + number(chunk.value().size()));
             co_return false;
         }
-        const bool readsAhead = index + 1 < totalChunks;
-        if (readsAhead)
-            reading = startReading(index + 1, std::exchange(spareStorage, chunk.value()));
+        chunkStorage = chunk.value();
         const auto part = co_await uploadPartWithRetry(std::move(chunk).value(), entry.chunkId, entry.url,
                                                        partUploadAttempts, uploadedBytes, fileSize, onMessage,
                                                        token);
         if (!part) {
-            // The worker still reads from the file this run closes.
-            if (readsAhead) {
-                [[maybe_unused]] const auto abandoned = co_await reading;
-            }
             print(QStringLiteral("❌ Upload failed for chunk ") + chunkId + QStringLiteral(": ")
                   + part.error().description());
             co_return false;
         }
         completedParts.append(part.value());
-        // The stored chunk's coroutines still share its buffer until they unwind, which they do
-        // once this one waits: one turn of the event loop spares the next read a fresh buffer.
-        co_await QCoro::sleepFor(std::chrono::milliseconds(0));
     }
 
     print(QStringLiteral("📋 All chunks uploaded. Total completed parts: ") + number(completedParts.size()));
