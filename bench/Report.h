@@ -23,7 +23,6 @@ struct UploadCase
     QList<double> longestUiEventCpuMs; // the longest in CPU time of the UI thread
     QStringList longestUiEventCpuNames; // its receiver's class and event type
     QList<double> uiCpuShare; // UI-thread CPU time over the upload's duration
-    QList<double> readSeconds; // reading the file in parts alone, as the driver does
     int curlConnections = 0; // most connections one curl run opened
     QStringList failures;
 };

@@ -5,7 +5,6 @@
 #include "CompletedPart.h"
 #include "CurlRun.h"
 #include "Diagnostics.h"
-#include "FileRange.h"
 #include "Report.h"
 #include "TaskWaiter.h"
 #include "TestData.h"
@@ -130,7 +129,6 @@ private:
                                       const QList<QString> &partFiles, const QList<QByteArray> &eTags);
     void compareWithCurl(UploadCase &figures, const QString &file, const QList<QString> &partFiles,
                          const QList<QByteArray> &eTags, const NextSession &nextSession, bool watchUiThread);
-    void measureReading(UploadCase &figures, const QString &file);
     void measureSink(const TestData &data);
     void measureStore(const TestData &data);
     void measureFirstFrame();
@@ -290,36 +288,6 @@ void Suite::compareWithCurl(UploadCase &figures, const QString &file, const QLis
     }
 }
 
-// The driver reads each part whole, on a worker, only once the part before is stored: this
-// is that reading alone, for the same file and part size, into one reused buffer.
-void Suite::measureReading(UploadCase &figures, const QString &file)
-{
-    QFile source(file);
-    if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        figures.failures.append(QStringLiteral("cannot read ") + file);
-        return;
-    }
-    for (int run = 0; run < m_options.runs; ++run) {
-        QByteArray storage;
-        QElapsedTimer clock;
-        clock.start();
-        for (qint64 offset = 0; offset < figures.bytes; offset += figures.partSize) {
-            const qint64 size = figures.partSize;
-            QFuture<Result<QByteArray>> reading =
-                    QtConcurrent::run([&source, offset, size, storage = std::move(storage)]() mutable {
-                        return readFileRange(source, offset, size, std::move(storage));
-                    });
-            Result<QByteArray> part = reading.takeResult();
-            if (!part) {
-                figures.failures.append(QStringLiteral("cannot read ") + file);
-                return;
-            }
-            storage = std::move(part).value();
-        }
-        figures.readSeconds.append(double(clock.nsecsElapsed()) / 1e9);
-    }
-}
-
 void Suite::measureSink(const TestData &data)
 {
     struct Case
@@ -348,8 +316,6 @@ void Suite::measureSink(const TestData &data)
         const QList<QByteArray> eTags(partFiles.size(), QByteArrayLiteral("\"abc\""));
         const BackblazePayload session = sinkSession(m_options.sinkUrl, QFileInfo(c.file).fileName(), c.bytes, c.partSize);
         compareWithCurl(figures, c.file, partFiles, eTags, [&] { return Result<BackblazePayload>(session); }, true);
-        if (c.partSize > 0)
-            measureReading(figures, c.file);
         for (const QString &part : std::as_const(partFiles))
             QFile::remove(part);
         m_figures.sink.append(figures);

@@ -1,13 +1,11 @@
 #include "HttpClient.h"
 
 #include "CancellationToken.h"
-#include "UploadConnectionPool.h"
-#include "UploadExchange.h"
 
 #include <QCoreApplication>
 #include <QCoro/QCoroNetworkReply>
-#include <QCoro/QCoroSignal>
 #include <QNetworkAccessManager>
+#include <QNetworkProxyFactory>
 #include <QPointer>
 
 #include <memory>
@@ -37,8 +35,11 @@ bool isTransportFailure(QNetworkReply *reply)
 QNetworkAccessManager &HttpClient::manager()
 {
     static QPointer<QNetworkAccessManager> instance;
-    if (!instance)
+    if (!instance) {
+        // Storage requests ask the same factory, so that both take the same road.
+        QNetworkProxyFactory::setUseSystemConfiguration(true);
         instance = new QNetworkAccessManager(QCoreApplication::instance());
+    }
     return *instance;
 }
 
@@ -117,58 +118,4 @@ QCoro::Task<Result<HttpResponse>> HttpClient::await(QNetworkReply *reply,
         co_return Error::network(reply->error(), reply->errorString());
     response.body = reply->readAll();
     co_return response;
-}
-
-namespace {
-QCoro::Task<Result<HttpResponse>> sendOverOwnConnection(QNetworkRequest request, QByteArray verb, QByteArray bytes,
-                                                        QIODevice *device, CancellationToken *cancellation,
-                                                        qint64 maxBodyBytes)
-{
-    if (cancellation && cancellation->isCancelled())
-        co_return Error::cancelled();
-    const std::optional<UploadConnection::Origin> origin = UploadConnection::Origin::of(request.url());
-    if (!origin)
-        co_return Error::badUrl(request.url().toString());
-    const QPointer<CancellationToken> token = cancellation;
-    const QPointer<QIODevice> body = device;
-    const qint64 bodyStart = device ? device->pos() : 0;
-    const qint64 bodySize = device ? device->size() - bodyStart : bytes.size();
-    const QByteArray head = UploadExchange::requestHead(request, verb, bodySize);
-
-    for (bool fresh = false;; fresh = true) {
-        if (fresh && device && (!body || !body->seek(bodyStart))) {
-            co_return Error::network(QNetworkReply::UnknownContentError,
-                                     QStringLiteral("The body cannot be sent again."));
-        }
-        UploadConnection *connection = UploadConnectionPool::instance().take(*origin, fresh);
-        UploadExchange exchange(*connection, head, {bytes, device, bodySize}, maxBodyBytes,
-                                std::chrono::milliseconds(request.transferTimeout()));
-        if (token) {
-            QObject::connect(token, &CancellationToken::cancelled, &exchange,
-                             [&exchange] { exchange.abort(Error::cancelled()); }, Qt::QueuedConnection);
-        }
-        exchange.start();
-        co_await qCoro(&exchange, &UploadExchange::finished);
-        if (exchange.keepsConnection())
-            UploadConnectionPool::instance().giveBack(connection);
-        else
-            UploadConnectionPool::instance().discard(connection);
-        if (!exchange.foundConnectionStale() || fresh || (token && token->isCancelled()))
-            co_return exchange.result();
-    }
-}
-}
-
-QCoro::Task<Result<HttpResponse>> HttpClient::upload(QNetworkRequest request, QByteArray verb, QByteArray body,
-                                                     CancellationToken *cancellation, qint64 maxBodyBytes)
-{
-    return sendOverOwnConnection(std::move(request), std::move(verb), std::move(body), nullptr, cancellation,
-                                 maxBodyBytes);
-}
-
-QCoro::Task<Result<HttpResponse>> HttpClient::upload(QNetworkRequest request, QByteArray verb, QIODevice *body,
-                                                     CancellationToken *cancellation, qint64 maxBodyBytes)
-{
-    return sendOverOwnConnection(std::move(request), std::move(verb), QByteArray(), body, cancellation,
-                                 maxBodyBytes);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HttpResponse.h"
 #include "Result.h"
 
 #include <QCoro/QCoroTask>
@@ -9,24 +10,10 @@
 #include <chrono>
 
 class CancellationToken;
-class QIODevice;
 class QNetworkAccessManager;
 
-// An HTTP answer, whatever its status. Only failures to get an answer at all are errors.
-struct HttpResponse
-{
-    int statusCode = 0;
-    QList<QNetworkReply::RawHeaderPair> headers;
-    QByteArray body;
-    // The body grew past the caller's limit and was abandoned; `body` is then empty.
-    bool bodyTooLarge = false;
-
-    bool isSuccess() const { return statusCode >= 200 && statusCode <= 299; }
-};
-
-// The process-wide HTTP client: send() goes through one QNetworkAccessManager on the UI thread,
-// upload() through HTTP/1.1 connections of its own. Both keep connections alive and reuse them
-// between requests to the same host.
+// The process-wide client of the service's endpoints: one QNetworkAccessManager on the UI thread,
+// which keeps connections alive and follows the desktop's proxy settings.
 class HttpClient
 {
 public:
@@ -44,23 +31,6 @@ public:
                                                   QByteArray body,
                                                   CancellationToken *cancellation,
                                                   qint64 maxBodyBytes = unlimited);
-
-    // The same for bodies of any size, as storage requests have: the body goes from memory
-    // straight to the socket, in large slices, on the calling thread. (QNetworkAccessManager hands
-    // a body over to its own thread 16 KiB at a time, which holds a PUT on a fast link to a
-    // fraction of what the link carries.) Only http and https URLs; a redirect is an answer like
-    // any other. A request that finds a kept-alive connection closed by the peer goes once more
-    // on a fresh one.
-    static QCoro::Task<Result<HttpResponse>> upload(QNetworkRequest request, QByteArray verb,
-                                                    QByteArray body,
-                                                    CancellationToken *cancellation,
-                                                    qint64 maxBodyBytes = unlimited);
-    // Streams the body from `body`'s current position to its end; it must stay open until the
-    // task ends and be able to seek back for a resend.
-    static QCoro::Task<Result<HttpResponse>> upload(QNetworkRequest request, QByteArray verb,
-                                                    QIODevice *body,
-                                                    CancellationToken *cancellation,
-                                                    qint64 maxBodyBytes = unlimited);
 
 private:
     static QCoro::Task<Result<HttpResponse>> await(QNetworkReply *reply,

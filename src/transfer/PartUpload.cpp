@@ -3,8 +3,7 @@
 #include "AsyncSleep.h"
 #include "CancellationToken.h"
 #include "Diagnostics.h"
-#include "FileStreamDevice.h"
-#include "HttpClient.h"
+#include "StorageClient.h"
 
 #include <QPointer>
 #include <QStringDecoder>
@@ -17,7 +16,6 @@ namespace {
 // Storage answers a PUT with headers; a larger body is not worth holding.
 constexpr qint64 maxStorageAnswerBytes = 64 * 1024;
 
-using SendAttempt = std::function<QCoro::Task<Result<HttpResponse>>(QNetworkRequest)>;
 using ReportProgress = std::function<void()>;
 
 // 2^(attempt-1) x 0.5 s, saturated instead of overflowing for absurd attempt counts.
@@ -44,20 +42,9 @@ Result<QString> storedPartETag(const Result<HttpResponse> &sent)
     return Error::upload(1, QStringLiteral("Failed to retrieve the ETag from response headers."));
 }
 
-QCoro::Task<Result<HttpResponse>> sendFile(QNetworkRequest request, FileStreamDevice *file,
-                                           CancellationToken *cancellation)
-{
-    file->rewind();
-    auto sent = co_await HttpClient::upload(std::move(request), "PUT", file, cancellation, maxStorageAnswerBytes);
-    // The network layer only knows that the body ended early; the file knows why.
-    if (!sent && file->readFailure())
-        co_return *file->readFailure();
-    co_return sent;
-}
-
-QCoro::Task<Result<CompletedPart>> putWithRetry(QString urlText, qint64 partNumber, qint64 byteCount,
-                                                qint64 maxRetries, SendAttempt send,
-                                                ReportProgress reportProgress, CancellationToken *cancellation)
+QCoro::Task<Result<CompletedPart>> putWithRetry(RequestBody data, qint64 partNumber, QString urlText,
+                                                qint64 maxRetries, ReportProgress reportProgress,
+                                                StorageClient &storage, CancellationToken *cancellation)
 {
     const QPointer<CancellationToken> token = cancellation;
     const QUrl url(urlText, QUrl::StrictMode);
@@ -66,10 +53,12 @@ QCoro::Task<Result<CompletedPart>> putWithRetry(QString urlText, qint64 partNumb
 
     const QString part = QString::number(partNumber);
     for (qint64 attempt = 1;; ++attempt) {
-        QNetworkRequest request = HttpClient::makeRequest(url);
-        request.setRawHeader("Content-Type", "application/octet-stream");
-        request.setRawHeader("Content-Length", QByteArray::number(byteCount));
-        const Result<QString> eTag = storedPartETag(co_await send(request));
+        StorageRequest request{"PUT", url,
+                               {{"Content-Type", "application/octet-stream"},
+                                {"Content-Length", QByteArray::number(data.size())}},
+                               data, maxStorageAnswerBytes};
+        const Result<HttpResponse> sent = co_await storage.send(std::move(request), token);
+        const Result<QString> eTag = storedPartETag(sent);
         if (eTag) {
             Diagnostics::printLine(QStringLiteral("📋 Part ") + part + QStringLiteral(" ETag: ") + eTag.value());
             reportProgress();
@@ -91,37 +80,31 @@ QCoro::Task<Result<CompletedPart>> putWithRetry(QString urlText, qint64 partNumb
 }
 }
 
-QCoro::Task<Result<CompletedPart>> uploadPartWithRetry(QByteArray data, qint64 partNumber, QString url,
+QCoro::Task<Result<CompletedPart>> uploadPartWithRetry(RequestBody data, qint64 partNumber, QString url,
                                                        qint64 maxRetries, qint64 &uploadedBytes,
                                                        qint64 totalBytes, UploadMessageCallback onMessage,
-                                                       CancellationToken *cancellation)
+                                                       StorageClient &storage, CancellationToken *cancellation)
 {
     const qint64 byteCount = data.size();
-    const QPointer<CancellationToken> token = cancellation;
-    SendAttempt send = [data = std::move(data), token](QNetworkRequest request) {
-        return HttpClient::upload(std::move(request), "PUT", data, token, maxStorageAnswerBytes);
-    };
     ReportProgress report = [byteCount, &uploadedBytes, totalBytes, onMessage = std::move(onMessage)] {
         addUploadedBytes(byteCount, uploadedBytes, totalBytes, onMessage);
     };
-    co_return co_await putWithRetry(std::move(url), partNumber, byteCount, maxRetries, std::move(send),
-                                    std::move(report), token);
+    co_return co_await putWithRetry(std::move(data), partNumber, std::move(url), maxRetries, std::move(report),
+                                    storage, cancellation);
 }
 
-QCoro::Task<Result<CompletedPart>> uploadSinglePartWithRetry(FileStreamDevice *file, qint64 partNumber,
-                                                             QString url, qint64 maxRetries,
-                                                             qint64 totalBytes,
+QCoro::Task<Result<CompletedPart>> uploadSinglePartWithRetry(RequestBody data, qint64 partNumber, QString url,
+                                                             qint64 maxRetries, qint64 totalBytes,
                                                              UploadMessageCallback onMessage,
+                                                             StorageClient &storage,
                                                              CancellationToken *cancellation)
 {
-    const qint64 byteCount = file->size();
-    const QPointer<CancellationToken> token = cancellation;
-    SendAttempt send = [file, token](QNetworkRequest request) { return sendFile(std::move(request), file, token); };
+    const qint64 byteCount = data.size();
     ReportProgress report = [byteCount, totalBytes, onMessage = std::move(onMessage)] {
         reportUploadProgress(byteCount, totalBytes, onMessage);
     };
-    co_return co_await putWithRetry(std::move(url), partNumber, byteCount, maxRetries, std::move(send),
-                                    std::move(report), token);
+    co_return co_await putWithRetry(std::move(data), partNumber, std::move(url), maxRetries, std::move(report),
+                                    storage, cancellation);
 }
 
 void addUploadedBytes(qint64 bytes, qint64 &uploadedBytes, qint64 totalBytes,
@@ -137,7 +120,7 @@ void reportUploadProgress(qint64 bytes, qint64 totalBytes, const UploadMessageCa
     onMessage(QStringLiteral("Uploaded (") + QString::number(percentage) + QStringLiteral("%)"));
 }
 
-std::optional<QString> findETagHeader(const QList<QNetworkReply::RawHeaderPair> &headers)
+std::optional<QString> findETagHeader(const QList<HttpResponse::Header> &headers)
 {
     for (const auto &[name, value] : headers) {
         if (name.compare("etag", Qt::CaseInsensitive) != 0)

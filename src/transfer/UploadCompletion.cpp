@@ -3,7 +3,7 @@
 #include "AsyncSleep.h"
 #include "CancellationToken.h"
 #include "Diagnostics.h"
-#include "HttpClient.h"
+#include "StorageClient.h"
 
 #include <QPointer>
 #include <QXmlStreamReader>
@@ -53,13 +53,12 @@ std::optional<StoreError> findStoreError(const QByteArray &body)
 }
 
 QCoro::Task<Result<void>> postCompleteMultipartUpload(QUrl completeUploadUrl, QString document,
-                                                      CancellationToken *cancellation)
+                                                      StorageClient &storage, CancellationToken *cancellation)
 {
-    QNetworkRequest request = HttpClient::makeRequest(completeUploadUrl);
-    request.setRawHeader("Content-Type", "application/xml");
     // Over the parts' own connection: no second connection, and no second TLS handshake.
-    const auto sent = co_await HttpClient::upload(request, "POST", document.toUtf8(), cancellation,
-                                                  maxCompletionAnswerBytes);
+    StorageRequest request{"POST", std::move(completeUploadUrl), {{"Content-Type", "application/xml"}},
+                           RequestBody::fromBytes(document.toUtf8()), maxCompletionAnswerBytes};
+    const auto sent = co_await storage.send(std::move(request), cancellation);
     if (!sent)
         co_return sent.error();
     const HttpResponse &response = sent.value();
@@ -76,18 +75,18 @@ QCoro::Task<Result<void>> postCompleteMultipartUpload(QUrl completeUploadUrl, QS
 }
 
 QCoro::Task<Result<void>> finalizeUpload(QList<CompletedPart> completedParts, QUrl completeUploadUrl,
-                                         CancellationToken *cancellation)
+                                         StorageClient &storage, CancellationToken *cancellation)
 {
     const QPointer<CancellationToken> token = cancellation;
     const QString document = completionDocument(completedParts);
     Diagnostics::printLine(document);
 
-    Result<void> posted = co_await postCompleteMultipartUpload(completeUploadUrl, document, token);
+    Result<void> posted = co_await postCompleteMultipartUpload(completeUploadUrl, document, storage, token);
     for (int remaining = completionRetries; !posted && remaining > 0; --remaining) {
         const Result<void> waited = co_await AsyncSleep::sleep(completionRetryWait, token);
         if (!waited)
             co_return waited.error();
-        posted = co_await postCompleteMultipartUpload(completeUploadUrl, document, token);
+        posted = co_await postCompleteMultipartUpload(completeUploadUrl, document, storage, token);
     }
     co_return posted;
 }

@@ -10,6 +10,7 @@
 #include <optional>
 
 class CancellationToken;
+class StorageClient;
 
 // The CompleteMultipartUpload document (S3 API 2006-03-01) naming `completedParts` in ascending
 // part order, ETags verbatim and unescaped, exactly as the store expects it byte for byte.
@@ -32,9 +33,10 @@ std::optional<StoreError> findStoreError(const QByteArray &body);
 // store refused: a status outside 2xx, or a 2xx answer holding an <Error> document (or too
 // large to tell).
 QCoro::Task<Result<void>> postCompleteMultipartUpload(QUrl completeUploadUrl, QString document,
+                                                      StorageClient &storage,
                                                       CancellationToken *cancellation = nullptr);
 
 // Writes the document to standard output, then POSTs it up to four times, 2 s apart. A
 // cancelled wait ends it at once with the cancellation error.
 QCoro::Task<Result<void>> finalizeUpload(QList<CompletedPart> completedParts, QUrl completeUploadUrl,
-                                         CancellationToken *cancellation = nullptr);
+                                         StorageClient &storage, CancellationToken *cancellation = nullptr);

@@ -2,13 +2,11 @@
 
 #include "CancellationToken.h"
 #include "Diagnostics.h"
-#include "FileRange.h"
-#include "FileStreamDevice.h"
 #include "PartUpload.h"
+#include "StorageClient.h"
 #include "UploadCompletion.h"
 
 #include <QCoro/QCoroFuture>
-#include <QCoro/QCoroTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
@@ -27,17 +25,39 @@ QString number(qint64 value)
     return QString::number(value);
 }
 
+// Open for the whole run and read with pread by the storage client's worker; null when the
+// file cannot be opened.
+QCoro::Task<std::shared_ptr<QFile>> openForReading(QString path)
+{
+    auto file = std::make_shared<QFile>(path);
+    QFuture<bool> opening = QtConcurrent::run([file] { return file->open(QIODevice::ReadOnly | QIODevice::Unbuffered); });
+    const bool opened = co_await opening;
+    co_return opened ? file : nullptr;
+}
+
+// The bytes of `length` from `offset` that the file still holds (at most `length`, none for a
+// length of 0 or less).
+QCoro::Task<qint64> readableLength(std::shared_ptr<QFile> file, qint64 offset, qint64 length)
+{
+    QFuture<qint64> sizing = QtConcurrent::run([file] { return file->size(); });
+    const qint64 fileSizeNow = co_await sizing;
+    co_return std::clamp<qint64>(fileSizeNow - offset, 0, std::max<qint64>(length, 0));
+}
+
+// The file streams from disk in one PUT rather than being read into memory first.
 QCoro::Task<bool> uploadWholeFile(QString path, qint64 fileSize, PresignedChunkUrl target,
-                                  UploadMessageCallback onMessage, CancellationToken *cancellation)
+                                  UploadMessageCallback onMessage, StorageClient &storage,
+                                  CancellationToken *cancellation)
 {
     const QPointer<CancellationToken> token = cancellation;
-    const std::unique_ptr<FileStreamDevice> body = co_await FileStreamDevice::openFile(path);
-    if (!body) {
+    const std::shared_ptr<QFile> file = co_await openForReading(path);
+    if (!file) {
         print(QStringLiteral("❌ Failed to read file data"));
         co_return false;
     }
-    const auto part = co_await uploadSinglePartWithRetry(body.get(), 1, target.url, partUploadAttempts,
-                                                         fileSize, std::move(onMessage), token);
+    const auto part = co_await uploadSinglePartWithRetry(RequestBody::fromFile(file, 0, fileSize), 1, target.url,
+                                                         partUploadAttempts, fileSize, std::move(onMessage),
+                                                         storage, token);
     if (!part) {
         print(QStringLiteral("❌ Single upload failed: ") + part.error().description());
         co_return false;
@@ -65,7 +85,8 @@ bool sessionFitsFile(qint64 fileSize, qint64 chunkSize, qint64 totalChunks)
 
 QCoro::Task<bool> uploadInChunks(QString path, qint64 fileSize, qint64 chunkSize,
                                  QList<PresignedChunkUrl> chunkUrls, std::optional<QUrl> completeUploadUrl,
-                                 UploadMessageCallback onMessage, CancellationToken *cancellation)
+                                 UploadMessageCallback onMessage, StorageClient &storage,
+                                 CancellationToken *cancellation)
 {
     const QPointer<CancellationToken> token = cancellation;
     if (!completeUploadUrl) {
@@ -89,21 +110,13 @@ QCoro::Task<bool> uploadInChunks(QString path, qint64 fileSize, qint64 chunkSize
         co_return false;
 
     qint64 uploadedBytes = 0;
-    // Only touched by the one worker read awaited at a time; closed when the run ends.
-    QFile file(path);
-    QFuture<bool> opening = QtConcurrent::run([&file] { return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered); });
-    const bool opened = co_await opening;
-    if (!opened) {
+    const std::shared_ptr<QFile> file = co_await openForReading(path);
+    if (!file) {
         print(QStringLiteral("❌ Failed to open file"));
         co_return false;
     }
 
     QList<CompletedPart> completedParts;
-    // Every chunk is read into this one buffer: the part upload shares it and lets go of it
-    // once the part is stored. Reading the next chunk while this one goes up would hold two
-    // chunks and, on a machine with few cores, take the CPU and memory bandwidth the sending
-    // needs: it measured slower.
-    QByteArray chunkStorage;
     for (qint64 index = 0; index < totalChunks; ++index) {
         const PresignedChunkUrl &entry = chunkUrls.at(index);
         const QString chunkId = number(entry.chunkId);
@@ -113,29 +126,17 @@ QCoro::Task<bool> uploadInChunks(QString path, qint64 fileSize, qint64 chunkSize
               + QStringLiteral(" (offset: ") + number(offset) + QStringLiteral(", size: ") + number(size)
               + QStringLiteral(")"));
 
-        // The coroutines of the part just stored still share the buffer until they unwind,
-        // which they do once this one waits: one turn of the event loop spares a fresh buffer.
-        if (index > 0)
-            co_await QCoro::sleepFor(std::chrono::milliseconds(0));
-        QFuture<Result<QByteArray>> reading =
-                QtConcurrent::run([&file, offset, size, storage = std::move(chunkStorage)]() mutable {
-                    return readFileRange(file, offset, size, std::move(storage));
-                });
-        auto chunk = co_await reading;
-        if (!chunk) {
-            print(QStringLiteral("❌ Upload failed for chunk ") + chunkId + QStringLiteral(": ")
-                  + chunk.error().description());
-            co_return false;
-        }
-        if (chunk.value().size() != size) {
+        // The chunk goes out straight from the file; what it still holds of the range is
+        // known before anything is sent.
+        const qint64 readable = co_await readableLength(file, offset, size);
+        if (readable != size) {
             print(QStringLiteral("❌ Read chunk size mismatch: expected ") + number(size) + QStringLiteral(", got ")
-                  + number(chunk.value().size()));
+                  + number(readable));
             co_return false;
         }
-        chunkStorage = chunk.value();
-        const auto part = co_await uploadPartWithRetry(std::move(chunk).value(), entry.chunkId, entry.url,
-                                                       partUploadAttempts, uploadedBytes, fileSize, onMessage,
-                                                       token);
+        const auto part = co_await uploadPartWithRetry(RequestBody::fromFile(file, offset, size), entry.chunkId,
+                                                       entry.url, partUploadAttempts, uploadedBytes, fileSize,
+                                                       onMessage, storage, token);
         if (!part) {
             print(QStringLiteral("❌ Upload failed for chunk ") + chunkId + QStringLiteral(": ")
                   + part.error().description());
@@ -145,7 +146,7 @@ QCoro::Task<bool> uploadInChunks(QString path, qint64 fileSize, qint64 chunkSize
     }
 
     print(QStringLiteral("📋 All chunks uploaded. Total completed parts: ") + number(completedParts.size()));
-    const Result<void> finalized = co_await finalizeUpload(completedParts, completionUrl, token);
+    const Result<void> finalized = co_await finalizeUpload(completedParts, completionUrl, storage, token);
     if (!finalized) {
         print(QStringLiteral("❌ Error finalizing upload: ") + finalized.error().fullDescription());
         co_return false;
@@ -168,10 +169,12 @@ QCoro::Task<bool> uploadFileSequentially(QUrl fileURL, qint64 chunkSize,
     // a co_await expression twice.
     QFuture<qint64> sizing = QtConcurrent::run([path] { return QFileInfo(path).size(); });
     const qint64 fileSize = co_await sizing;
+    // One connection for every request of the file: the parts, then the completion.
+    StorageClient storage;
     if (presignedChunkUrls.size() == 1) {
         co_return co_await uploadWholeFile(path, fileSize, presignedChunkUrls.first(), std::move(onMessage),
-                                           token);
+                                           storage, token);
     }
     co_return co_await uploadInChunks(path, fileSize, chunkSize, std::move(presignedChunkUrls),
-                                      std::move(completeUploadUrl), std::move(onMessage), token);
+                                      std::move(completeUploadUrl), std::move(onMessage), storage, token);
 }

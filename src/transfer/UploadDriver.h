@@ -16,7 +16,7 @@ class CancellationToken;
 // PUT one after another in ascending chunk id order, and completed with one POST to
 // `completeUploadUrl`. Never fails with an error: every event is a line on standard output,
 // progress texts go to `onMessage`, and the answer says whether the file is stored.
-// Runs on the UI thread; the disk is read on worker threads.
+// Its coroutines run on the UI thread; the disk and the network are worked on worker threads.
 QCoro::Task<bool> uploadFileSequentially(QUrl fileURL, qint64 chunkSize,
                                          QList<PresignedChunkUrl> presignedChunkUrls,
                                          std::optional<QUrl> completeUploadUrl,

@@ -2,7 +2,7 @@
 #include "DevService.h"
 #include "Diagnostics.h"
 #include "FileUploaderState.h"
-#include "HttpClient.h"
+#include "StorageClient.h"
 #include "SessionManager.h"
 #include "WorkflowRun.h"
 
@@ -245,7 +245,7 @@ private Q_SLOTS:
             ++completedButNotStored;
         stack.clearFaults();
         AsyncSleep::setObserver({});
-        HttpClient::setTransferTimeout(60s);
+        StorageClient::setStallTimeout(60s);
         state.reset();
     }
 
@@ -264,8 +264,8 @@ private Q_SLOTS:
         QTest::newRow("storage 503 on the single PUT")
             << QJsonArray{fault("put", "respond", {{"status", 503}})} << singlePutSize
             << "✅ Upload succeeded on retry 2 for part 1";
-        // Qt may resend a request whose connection closed without an answer on its own, so
-        // whether an attempt line appears is Qt's business.
+        // libcurl may resend a request whose kept-alive connection closed without an answer on
+        // its own, so whether an attempt line appears is its business.
         QTest::newRow("connection reset mid-part")
             << QJsonArray{fault("part", "drop", {{"afterBytes", 65536}, {"skip", 1}})} << multipartSize << "";
         QTest::newRow("connection reset after a part was stored")
@@ -309,9 +309,9 @@ private Q_SLOTS:
 
     void aStalledPartTimesOutAndIsRetried()
     {
-        describeRow(QStringLiteral("stalled part (transfer timeout cut to 3 s)"));
+        describeRow(QStringLiteral("stalled part (stall window cut to 3 s)"));
         // Long enough for any answer on a busy machine, short enough to wait for.
-        HttpClient::setTransferTimeout(3s);
+        StorageClient::setStallTimeout(3s);
         inject(fault("part", "stall", {{"skip", 1}}));
         const QString fileName = QStringLiteral("stalled.mov");
         QVERIFY(!pick(fileName, multipartSize).isEmpty());

@@ -3,7 +3,7 @@
 #include "AsyncSleep.h"
 #include "DevService.h"
 #include "Diagnostics.h"
-#include "FileStreamDevice.h"
+#include "StorageClient.h"
 #include "FileUploaderState.h"
 #include "HttpClient.h"
 #include "PartUpload.h"
@@ -215,30 +215,34 @@ private Q_SLOTS:
         QVERIFY(workspace.error().isNetworkError());
         QCOMPARE(workspace.error().code(), qint64(QNetworkReply::SslHandshakeFailedError));
 
-        // Storage goes through the client's own connections: a part from memory, a whole file
-        // streamed from disk, the completion document.
+        // Storage goes through libcurl: a part from memory, a whole file streamed from disk, the
+        // completion document.
         const QString objectUrl = origin + "/bucket/object";
         const auto handshakeFailed = [](const Error &error) {
             return error.code() == qint64(QNetworkReply::SslHandshakeFailedError);
         };
         qint64 uploadedBytes = 0;
         Diagnostics::Capture output;
-        const auto part = waitForTask(uploadPartWithRetry("part bytes", 1, objectUrl + "?partNumber=1", 1,
-                                                          uploadedBytes, 10, [](const QString &) {}));
+        StorageClient storage;
+        const auto part = waitForTask(uploadPartWithRetry(RequestBody::fromBytes("part bytes"), 1,
+                                                          objectUrl + "?partNumber=1", 1, uploadedBytes, 10,
+                                                          [](const QString &) {}, storage));
         QVERIFY(!part);
         QVERIFY2(handshakeFailed(part.error()), qPrintable(part.error().fullDescription()));
 
         const QString filePath = scratch + QStringLiteral("/whole.mov");
         QVERIFY(writeFile(filePath, "whole file bytes"));
-        const std::unique_ptr<FileStreamDevice> file = waitForTask(FileStreamDevice::openFile(filePath));
-        QVERIFY(file);
-        const auto whole = waitForTask(uploadSinglePartWithRetry(file.get(), 1, objectUrl, 1, file->size(),
-                                                                 [](const QString &) {}));
+        auto file = std::make_shared<QFile>(filePath);
+        QVERIFY(file->open(QIODevice::ReadOnly));
+        const auto whole = waitForTask(uploadSinglePartWithRetry(RequestBody::fromFile(file, 0, file->size()), 1,
+                                                                 objectUrl, 1, file->size(), [](const QString &) {},
+                                                                 storage));
         QVERIFY(!whole);
         QVERIFY2(handshakeFailed(whole.error()), qPrintable(whole.error().fullDescription()));
 
         const auto completion = waitForTask(
-                postCompleteMultipartUpload(QUrl(objectUrl + "?uploadId=1"), completionDocument({{1, "\"e\""}})));
+                postCompleteMultipartUpload(QUrl(objectUrl + "?uploadId=1"), completionDocument({{1, "\"e\""}}),
+                                            storage));
         QVERIFY(!completion);
         QVERIFY2(handshakeFailed(completion.error()), qPrintable(completion.error().fullDescription()));
 

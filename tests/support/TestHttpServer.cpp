@@ -8,6 +8,12 @@
 #include <sys/socket.h>
 
 namespace {
+constexpr std::chrono::milliseconds pacingInterval{100};
+
+qint64 bytesPerPacingInterval(qint64 bytesPerSecond)
+{
+    return std::max<qint64>(1, bytesPerSecond * pacingInterval.count() / 1000);
+}
 
 QByteArray reasonPhrase(int status)
 {
@@ -123,6 +129,12 @@ ScriptedResponse ScriptedResponse::headersThenClose(QByteArray body, qint64 body
     return response;
 }
 
+ScriptedResponse ScriptedResponse::readingSlowly(qint64 bytesPerSecond, ScriptedResponse then)
+{
+    then.readBytesPerSecond = bytesPerSecond;
+    return then;
+}
+
 struct TestHttpServer::Connection
 {
     enum class Phase { Head, FixedBody, ChunkSize, ChunkData, ChunkEnd, Trailers, Answering, Discarding };
@@ -136,6 +148,7 @@ struct TestHttpServer::Connection
     ScriptedResponse script;
     qint64 bodyReceived = 0;
     qint64 remaining = 0; // of the fixed-length body or of the current chunk
+    bool pausing = false; // a slow reader between two reads
 };
 
 TestHttpServer::TestHttpServer(QObject *parent)
@@ -216,7 +229,17 @@ void TestHttpServer::process(const std::shared_ptr<Connection> &connection)
             progressed = readHead(c);
             break;
         default:
+            if (c.pausing)
+                return;
             progressed = readBody(c);
+            if (progressed && c.script.readBytesPerSecond > 0 && c.phase != Phase::Answering) {
+                c.pausing = true;
+                QTimer::singleShot(pacingInterval, c.socket, [this, connection] {
+                    connection->pausing = false;
+                    process(connection);
+                });
+                return;
+            }
             break;
         }
         if (c.phase == Phase::Answering) {
@@ -260,6 +283,13 @@ void TestHttpServer::startBody(Connection &c)
 {
     c.script = nextScript(c.request);
     c.bodyReceived = 0;
+    if (c.script.readBytesPerSecond > 0) {
+        // Qt would otherwise take in whatever the system has buffered, at once.
+        const qint64 slice = bytesPerPacingInterval(c.script.readBytesPerSecond);
+        c.socket->setReadBufferSize(slice);
+        const int systemBuffer = int(slice);
+        ::setsockopt(int(c.socket->socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &systemBuffer, sizeof systemBuffer);
+    }
     if (c.request.header("Transfer-Encoding").toLower().contains("chunked")) {
         c.phase = Connection::Phase::ChunkSize;
         return;
@@ -281,7 +311,9 @@ bool TestHttpServer::readBody(Connection &c)
             cutConnection(c);
             return false;
         }
-        const qint64 wanted = cuts ? std::min(c.remaining, c.script.closeAfterBytes - c.bodyReceived) : c.remaining;
+        qint64 wanted = cuts ? std::min(c.remaining, c.script.closeAfterBytes - c.bodyReceived) : c.remaining;
+        if (c.script.readBytesPerSecond > 0)
+            wanted = std::min(wanted, bytesPerPacingInterval(c.script.readBytesPerSecond));
         if (c.request.body.size() < c.bodyReceived + wanted)
             c.request.body.resize(c.bodyReceived + wanted);
         const qint64 read = c.socket->read(c.request.body.data() + c.bodyReceived, wanted);
@@ -379,4 +411,5 @@ void TestHttpServer::answer(Connection &c)
     }
     c.request = {};
     c.phase = Connection::Phase::Head;
+    c.socket->setReadBufferSize(0);
 }

@@ -46,6 +46,8 @@ struct ScriptedResponse
     std::chrono::milliseconds delay{0}; // before answering or closing
     Behavior behavior = Behavior::Respond;
     qint64 closeAfterBytes = 0;
+    // Reads the request body no faster than this, as a slow link would (0: as fast as it comes).
+    qint64 readBytesPerSecond = 0;
 
     static ScriptedResponse json(int status, QByteArray body);
     static ScriptedResponse withETag(QByteArray etag);
@@ -53,6 +55,7 @@ struct ScriptedResponse
     static ScriptedResponse closeAfterRequestBodyBytes(qint64 bytes);
     static ScriptedResponse stall();
     static ScriptedResponse headersThenClose(QByteArray body, qint64 bodyBytesSent);
+    static ScriptedResponse readingSlowly(qint64 bytesPerSecond, ScriptedResponse then);
 };
 
 // HTTP/1.1 server on 127.0.0.1 for tests. Lives on the creating thread and never blocks, so

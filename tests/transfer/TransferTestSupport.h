@@ -3,6 +3,7 @@
 #include "AsyncSleep.h"
 #include "CancellationToken.h"
 #include "Diagnostics.h"
+#include "StorageClient.h"
 #include "TestHttpServer.h"
 
 #include <QCoreApplication>
@@ -71,6 +72,16 @@ public:
 
     QList<qint64> requested;
     std::function<void()> onWait;
+};
+
+// Storage requests give up after `timeout` without a byte moving, until it goes.
+class StallWindow
+{
+public:
+    explicit StallWindow(std::chrono::seconds timeout) { StorageClient::setStallTimeout(timeout); }
+    ~StallWindow() { StorageClient::setStallTimeout(std::chrono::seconds(60)); }
+    StallWindow(const StallWindow &) = delete;
+    StallWindow &operator=(const StallWindow &) = delete;
 };
 
 // Cancels `token` on the next turn of the event loop, once the caller has started waiting.

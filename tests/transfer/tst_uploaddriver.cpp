@@ -1,7 +1,7 @@
-#include "FileRange.h"
-#include "HttpClient.h"
+#include "APIService.h"
+#include "ServiceFixtures.h"
+#include "TestProxy.h"
 #include "TransferTestSupport.h"
-#include "UploadCompletion.h"
 #include "UploadDriver.h"
 
 #include <QTest>
@@ -12,26 +12,21 @@ namespace {
 constexpr qint64 halfSecond = 500'000'000;
 constexpr qint64 oneSecond = 1'000'000'000;
 const QByteArray twentyFiveBytes = "ABCDEFGHIJKLMNOPQRSTUVWXY";
+const QByteArray completionTarget = "/bucket/movie.mov?uploadId=u%2B1&X-Amz-Signature=ef%2Fgh";
 
 QByteArray quotedETag(qint64 partNumber)
 {
     return "\"etag-" + QByteArray::number(partNumber) + '"';
 }
 
-QList<CompletedPart> storedParts(const QList<qint64> &partNumbers)
+// The completion document for parts whose ETags are quotedETag(part number).
+QString documentFor(const QList<qint64> &partNumbers)
 {
-    QList<CompletedPart> parts;
-    for (const qint64 partNumber : partNumbers)
-        parts.append({partNumber, QString::fromUtf8(quotedETag(partNumber))});
-    return parts;
-}
-
-QList<qint64> range(qint64 first, qint64 last)
-{
-    QList<qint64> values;
-    for (qint64 value = first; value <= last; ++value)
-        values.append(value);
-    return values;
+    QString parts;
+    for (const qint64 part : partNumbers)
+        parts += QStringLiteral("<Part>\n   <ETag>\"etag-%1\"</ETag>\n   <PartNumber>%1</PartNumber>\n</Part>").arg(part);
+    return "<CompleteMultipartUpload xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\">\n" + parts
+            + "\n</CompleteMultipartUpload>";
 }
 
 qint64 partNumberOf(const RecordedRequest &request)
@@ -46,16 +41,14 @@ class UploadDriverTest : public QObject
 
     TestHttpServer *server = nullptr;
     std::unique_ptr<QTemporaryDir> dir;
-    QUrl completeUrl;
     // Per test: how the store answers a PUT of a part and the completion POST.
     std::function<ScriptedResponse(qint64 partNumber)> answerPart;
     std::function<ScriptedResponse()> answerCompletion;
 
-    QString partUrl(qint64 partNumber) const
+    QString partUrl(qint64 partNumber, const QString &host = QStringLiteral("127.0.0.1")) const
     {
-        return server->url(QStringLiteral("/bucket/movie.mov?partNumber=%1&uploadId=u%2B1&X-Amz-Signature=ab%2Fcd")
-                                   .arg(partNumber))
-                .toString(QUrl::FullyEncoded);
+        return "http://" + host + u':' + QString::number(server->port()) + "/bucket/movie.mov?partNumber="
+                + QString::number(partNumber) + "&uploadId=u%2B1&X-Amz-Signature=ab%2Fcd";
     }
 
     QList<PresignedChunkUrl> chunkUrls(const QList<qint64> &chunkIds) const
@@ -64,6 +57,14 @@ class UploadDriverTest : public QObject
         for (const qint64 chunkId : chunkIds)
             urls.append({partUrl(chunkId), chunkId});
         return urls;
+    }
+
+    QUrl completeUrl() const { return server->url(QString::fromLatin1(completionTarget)); }
+
+    QString startLine() const
+    {
+        return "Starting sequential upload with complete url: http://127.0.0.1:" + QString::number(server->port())
+                + QString::fromLatin1(completionTarget);
     }
 
     QList<RecordedRequest> requestsWithMethod(const QByteArray &method) const
@@ -84,24 +85,17 @@ class UploadDriverTest : public QObject
                                                    messages.callback(output), cancellation));
     }
 
-    QString startLine() const
-    {
-        return "Starting sequential upload with complete url: " + completeUrl.toString(QUrl::FullyEncoded);
-    }
-
 private Q_SLOTS:
     void init()
     {
         server = new TestHttpServer(this);
         QVERIFY(server->listen());
         dir = std::make_unique<QTemporaryDir>();
-        completeUrl = server->url("/bucket/movie.mov?uploadId=u%2B1&X-Amz-Signature=ef%2Fgh");
         answerPart = [](qint64 partNumber) { return ScriptedResponse::withETag(quotedETag(partNumber)); };
         answerCompletion = [] { return answer(200); };
         server->setHandler([this](const RecordedRequest &head) {
             return head.method == "PUT" ? answerPart(partNumberOf(head)) : answerCompletion();
         });
-        HttpClient::setTransferTimeout(fallbackTimeout);
     }
 
     void cleanup()
@@ -117,11 +111,15 @@ private Q_SLOTS:
         Diagnostics::Capture output;
         MessageLog messages;
 
-        const auto stored = upload(path, 10, chunkUrls({1, 2, 3}), completeUrl, messages, output);
+        const auto stored = upload(path, 10, chunkUrls({1, 2, 3}), completeUrl(), messages, output);
 
         QCOMPARE(stored, true);
-        const QString document = completionDocument(storedParts({1, 2, 3}));
-        QVERIFY(document.contains("<ETag>\"etag-2\"</ETag>"));
+        const QString document =
+                "<CompleteMultipartUpload xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\">\n"
+                "<Part>\n   <ETag>\"etag-1\"</ETag>\n   <PartNumber>1</PartNumber>\n</Part>"
+                "<Part>\n   <ETag>\"etag-2\"</ETag>\n   <PartNumber>2</PartNumber>\n</Part>"
+                "<Part>\n   <ETag>\"etag-3\"</ETag>\n   <PartNumber>3</PartNumber>\n</Part>\n"
+                "</CompleteMultipartUpload>";
         QCOMPARE(output.lines(), (QStringList{startLine(),
                                               "📊 File size: 25 bytes, Total chunks: 3, Chunk size: 10",
                                               "📤 Uploading chunk 1/3 (offset: 0, size: 10)",
@@ -145,12 +143,9 @@ private Q_SLOTS:
             QCOMPARE(requests[i].target, "/bucket/movie.mov?partNumber=" + QByteArray::number(i + 1)
                                                  + "&uploadId=u%2B1&X-Amz-Signature=ab%2Fcd");
             QCOMPARE(requests[i].body, bodies[i]);
-            QCOMPARE(requests[i].header("Content-Type"), "application/octet-stream");
-            QCOMPARE(requests[i].header("Content-Length"), QByteArray::number(bodies[i].size()));
         }
         QCOMPARE(requests[3].method, "POST");
-        QCOMPARE(requests[3].target, "/bucket/movie.mov?uploadId=u%2B1&X-Amz-Signature=ef%2Fgh");
-        QCOMPARE(requests[3].header("Content-Type"), "application/xml");
+        QCOMPARE(requests[3].target, completionTarget);
         QCOMPARE(requests[3].body, document.toUtf8());
         QCOMPARE(server->connectionCount(), 1);
     }
@@ -172,7 +167,7 @@ private Q_SLOTS:
         Diagnostics::Capture output;
         MessageLog messages;
 
-        QCOMPARE(upload(path, 10, chunkUrls(givenIds), completeUrl, messages, output), true);
+        QCOMPARE(upload(path, 10, chunkUrls(givenIds), completeUrl(), messages, output), true);
 
         const QList<RecordedRequest> puts = requestsWithMethod("PUT");
         QCOMPARE(puts.size(), 3);
@@ -181,112 +176,113 @@ private Q_SLOTS:
             QCOMPARE(partNumberOf(puts[i]), sentIds[i]);
             QCOMPARE(puts[i].body, bodies[i]);
         }
-        QCOMPARE(output.lines().value(2), QStringLiteral("📤 Uploading chunk %1/3 (offset: 0, size: 10)").arg(sentIds[0]));
-        QCOMPARE(requestsWithMethod("POST").value(0).body, completionDocument(storedParts(sentIds)).toUtf8());
+        QCOMPARE(requestsWithMethod("POST").value(0).body, documentFor(sentIds).toUtf8());
     }
 
-    void chunkStartingAtTheEndIsSentEmpty()
+    // What the URLs cover against what the file holds, and a file that shrinks between two
+    // parts: the range is checked before it is sent.
+    void chunkGeometry_data()
     {
-        const QString path = writeFile(*dir, "movie.mov", twentyFiveBytes.left(20));
-        Diagnostics::Capture output;
-        MessageLog messages;
-
-        QCOMPARE(upload(path, 10, chunkUrls({1, 2, 3}), completeUrl, messages, output), true);
-
-        QVERIFY(output.lines().contains("📤 Uploading chunk 3/3 (offset: 20, size: 0)"));
-        const QList<RecordedRequest> puts = requestsWithMethod("PUT");
-        QCOMPARE(puts.size(), 3);
-        QCOMPARE(puts[2].body, QByteArray());
-        QCOMPARE(puts[2].header("Content-Length"), "0");
-        QCOMPARE(messages.texts, (QStringList{"Uploaded (50%)", "Uploaded (100%)", "Uploaded (100%)"}));
-        QCOMPARE(requestsWithMethod("POST").value(0).body, completionDocument(storedParts({1, 2, 3})).toUtf8());
+        QTest::addColumn<int>("fileSize");
+        QTest::addColumn<int>("urlCount");
+        QTest::addColumn<bool>("shrinksAfterPart2");
+        QTest::addColumn<QStringList>("tail");
+        QTest::addColumn<QList<QByteArray>>("bodies");
+        QTest::addColumn<QStringList>("texts");
+        QTest::newRow("a chunk at the very end goes empty")
+                << 20 << 3 << false
+                << QStringList{"📤 Uploading chunk 3/3 (offset: 20, size: 0)", "📋 Part 3 ETag: \"etag-3\"",
+                               "📋 All chunks uploaded. Total completed parts: 3", documentFor({1, 2, 3}),
+                               "✅ Finalization successful!"}
+                << QList<QByteArray>{"ABCDEFGHIJ", "KLMNOPQRST", ""}
+                << QStringList{"Uploaded (50%)", "Uploaded (100%)", "Uploaded (100%)"};
+        QTest::newRow("a chunk beyond the end")
+                << 20 << 4 << false
+                << QStringList{"📤 Uploading chunk 4/4 (offset: 30, size: -10)",
+                               "❌ Read chunk size mismatch: expected -10, got 0"}
+                << QList<QByteArray>{"ABCDEFGHIJ", "KLMNOPQRST", ""}
+                << QStringList{"Uploaded (50%)", "Uploaded (100%)", "Uploaded (100%)"};
+        QTest::newRow("the file shrinks between two parts")
+                << 25 << 3 << true
+                << QStringList{"📤 Uploading chunk 3/3 (offset: 20, size: 5)",
+                               "❌ Read chunk size mismatch: expected 5, got 2"}
+                << QList<QByteArray>{"ABCDEFGHIJ", "KLMNOPQRST"} << QStringList{"Uploaded (40%)", "Uploaded (80%)"};
     }
 
-    void chunkBeyondTheEndIsASizeMismatch()
+    void chunkGeometry()
     {
-        const QString path = writeFile(*dir, "movie.mov", twentyFiveBytes.left(20));
-        Diagnostics::Capture output;
-        MessageLog messages;
-
-        QCOMPARE(upload(path, 10, chunkUrls({1, 2, 3, 4}), completeUrl, messages, output), false);
-
-        QCOMPARE(output.lines().mid(output.lines().size() - 2),
-                 (QStringList{"📤 Uploading chunk 4/4 (offset: 30, size: -10)",
-                              "❌ Read chunk size mismatch: expected -10, got 0"}));
-        QCOMPARE(requestsWithMethod("PUT").size(), 3);
-        QVERIFY(requestsWithMethod("POST").isEmpty());
-    }
-
-    void fileShrinkingMidRunStopsAtTheShortRead()
-    {
-        const QString path = writeFile(*dir, "movie.mov", twentyFiveBytes);
+        QFETCH(int, fileSize);
+        QFETCH(int, urlCount);
+        QFETCH(bool, shrinksAfterPart2);
+        QFETCH(QStringList, tail);
+        QFETCH(QList<QByteArray>, bodies);
+        QFETCH(QStringList, texts);
+        const QString path = writeFile(*dir, "movie.mov", twentyFiveBytes.left(fileSize));
         answerPart = [&](qint64 partNumber) {
-            if (partNumber == 2)
+            if (partNumber == 2 && shrinksAfterPart2)
                 QFile::resize(path, 22);
             return ScriptedResponse::withETag(quotedETag(partNumber));
         };
+        QList<qint64> ids;
+        for (qint64 id = 1; id <= urlCount; ++id)
+            ids.append(id);
         Diagnostics::Capture output;
         MessageLog messages;
 
-        QCOMPARE(upload(path, 10, chunkUrls({1, 2, 3}), completeUrl, messages, output), false);
+        const auto stored = upload(path, 10, chunkUrls(ids), completeUrl(), messages, output);
 
-        QCOMPARE(output.lines().last(), "❌ Read chunk size mismatch: expected 5, got 2");
-        QCOMPARE(requestsWithMethod("PUT").size(), 2);
-        QVERIFY(requestsWithMethod("POST").isEmpty());
-        QCOMPARE(messages.texts, (QStringList{"Uploaded (40%)", "Uploaded (80%)"}));
+        QCOMPARE(stored, tail.last().startsWith("✅"));
+        const QStringList lines = output.lines();
+        QCOMPARE(lines.mid(lines.size() - tail.size()), tail);
+        const QList<RecordedRequest> puts = requestsWithMethod("PUT");
+        QCOMPARE(puts.size(), bodies.size());
+        for (qsizetype i = 0; i < bodies.size(); ++i) {
+            QCOMPARE(puts[i].body, bodies[i]);
+            QCOMPARE(puts[i].header("Content-Length"), QByteArray::number(bodies[i].size()));
+        }
+        QCOMPARE(requestsWithMethod("POST").size(), *stored ? 1 : 0);
+        QCOMPARE(messages.texts, texts);
     }
 
-    // Chunks are read into the memory of the chunk before, which must never change bytes that
-    // someone still holds.
-    void chunkReadsLeaveHeldBytesAlone()
+    void failuresEndTheRun_data()
     {
-        QFile file(writeFile(*dir, "movie.mov", twentyFiveBytes));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray held = readFileRange(file, 0, 10).value();
-
-        const auto next = readFileRange(file, 10, 10, held);
-        const auto last = readFileRange(file, 20, 10, next.value());
-        const auto beyond = readFileRange(file, 30, 10, QByteArray(last.value()));
-
-        QCOMPARE(held, "ABCDEFGHIJ");
-        QCOMPARE(next.value(), "KLMNOPQRST");
-        QCOMPARE(last.value(), "UVWXY");
-        QCOMPARE(beyond.value(), "");
+        QTest::addColumn<bool>("refusePart2");
+        QTest::addColumn<QStringList>("tail");
+        QTest::addColumn<int>("puts");
+        QTest::addColumn<int>("posts");
+        QTest::newRow("a part refused three times")
+                << true
+                << QStringList{"📤 Uploading chunk 2/3 (offset: 10, size: 10)",
+                               "⚠️ Upload attempt 1 failed for part 2: HTTP 500",
+                               "⚠️ Upload attempt 2 failed for part 2: HTTP 500",
+                               "⚠️ Upload attempt 3 failed for part 2: HTTP 500", "❌ Upload failed for chunk 2: HTTP 500"}
+                << 4 << 0;
+        QTest::newRow("the completion refused four times")
+                << false << QStringList{"❌ Error finalizing upload: UploadError (code 500): Server returned an error"}
+                << 3 << 4;
     }
 
-    void failedPartEndsTheRun()
+    void failuresEndTheRun()
     {
+        QFETCH(bool, refusePart2);
+        QFETCH(QStringList, tail);
+        QFETCH(int, puts);
+        QFETCH(int, posts);
         const QString path = writeFile(*dir, "movie.mov", twentyFiveBytes);
-        answerPart = [](qint64 partNumber) {
-            return partNumber == 2 ? answer(500) : ScriptedResponse::withETag(quotedETag(partNumber));
+        answerPart = [&](qint64 partNumber) {
+            return partNumber == 2 && refusePart2 ? answer(500) : ScriptedResponse::withETag(quotedETag(partNumber));
         };
+        answerCompletion = [] { return answer(500); };
         SleepRecorder sleeps;
         Diagnostics::Capture output;
         MessageLog messages;
 
-        QCOMPARE(upload(path, 10, chunkUrls({1, 2, 3}), completeUrl, messages, output), false);
+        QCOMPARE(upload(path, 10, chunkUrls({1, 2, 3}), completeUrl(), messages, output), false);
 
-        QCOMPARE(output.lines().mid(4), (QStringList{"📤 Uploading chunk 2/3 (offset: 10, size: 10)",
-                                                     "⚠️ Upload attempt 1 failed for part 2: HTTP 500",
-                                                     "⚠️ Upload attempt 2 failed for part 2: HTTP 500",
-                                                     "⚠️ Upload attempt 3 failed for part 2: HTTP 500",
-                                                     "❌ Upload failed for chunk 2: HTTP 500"}));
-        QCOMPARE(requestsWithMethod("PUT").size(), 4);
-        QVERIFY(requestsWithMethod("POST").isEmpty());
-    }
-
-    void refusedCompletionIsReportedInFull()
-    {
-        const QString path = writeFile(*dir, "movie.mov", twentyFiveBytes);
-        answerCompletion = [] { return answer(403); };
-        SleepRecorder sleeps;
-        Diagnostics::Capture output;
-        MessageLog messages;
-
-        QCOMPARE(upload(path, 10, chunkUrls({1, 2, 3}), completeUrl, messages, output), false);
-
-        QCOMPARE(output.lines().last(), "❌ Error finalizing upload: UploadError (code 403): Server returned an error");
-        QCOMPARE(requestsWithMethod("POST").size(), 4);
+        const QStringList lines = output.lines();
+        QCOMPARE(lines.mid(lines.size() - tail.size()), tail);
+        QCOMPARE(requestsWithMethod("PUT").size(), puts);
+        QCOMPARE(requestsWithMethod("POST").size(), posts);
     }
 
     void emptyFileWithoutUrlsPostsAnEmptyCompletion()
@@ -295,77 +291,72 @@ private Q_SLOTS:
         Diagnostics::Capture output;
         MessageLog messages;
 
-        QCOMPARE(upload(path, 10, {}, completeUrl, messages, output), true);
+        QCOMPARE(upload(path, 10, {}, completeUrl(), messages, output), true);
 
         QCOMPARE(output.lines(), (QStringList{startLine(), "📊 File size: 0 bytes, Total chunks: 0, Chunk size: 10",
                                               "📋 All chunks uploaded. Total completed parts: 0",
-                                              completionDocument({}), "✅ Finalization successful!"}));
+                                              documentFor({}), "✅ Finalization successful!"}));
         QCOMPARE(server->requests().size(), 1);
         QVERIFY(messages.texts.isEmpty());
     }
 
-    void singleUrlSendsTheWholeFileInOnePut_data()
+    // One URL: the whole file streams from disk in one PUT, without a completion. A file that
+    // has become shorter fails every attempt; it is never sent short.
+    void singleUrl_data()
     {
         QTest::addColumn<QByteArray>("contents");
-        QTest::newRow("several read blocks") << patterned(3 * 1024 * 1024 + 5);
-        QTest::newRow("empty file") << QByteArray();
+        QTest::addColumn<int>("refusal"); // 0: stored
+        QTest::addColumn<bool>("shrinks"); // once the first attempt has arrived
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("several MiB") << patterned(3 * 1024 * 1024 + 5) << 0 << false
+                                     << QStringList{"📋 Part 1 ETag: \"etag-7\"", "✅ Single upload successful"};
+        QTest::newRow("empty file") << QByteArray() << 0 << false
+                                    << QStringList{"📋 Part 1 ETag: \"etag-7\"", "✅ Single upload successful"};
+        QTest::newRow("refused") << twentyFiveBytes << 403 << false
+                                 << QStringList{"⚠️ Upload attempt 1 failed for part 1: HTTP 403",
+                                                "⚠️ Upload attempt 2 failed for part 1: HTTP 403",
+                                                "⚠️ Upload attempt 3 failed for part 1: HTTP 403",
+                                                "❌ Single upload failed: HTTP 403"};
+        const QString shorter = "The file became shorter while it was being sent.";
+        QTest::newRow("shrinking") << patterned(3 * 1024 * 1024) << 500 << true
+                                   << QStringList{"⚠️ Upload attempt 1 failed for part 1: HTTP 500",
+                                                  "⚠️ Upload attempt 2 failed for part 1: " + shorter,
+                                                  "⚠️ Upload attempt 3 failed for part 1: " + shorter,
+                                                  "❌ Single upload failed: " + shorter};
     }
 
-    void singleUrlSendsTheWholeFileInOnePut()
+    void singleUrl()
     {
         QFETCH(QByteArray, contents);
+        QFETCH(int, refusal);
+        QFETCH(bool, shrinks);
+        QFETCH(QStringList, lines);
         const QString path = writeFile(*dir, "movie.mov", contents);
-        Diagnostics::Capture output;
-        MessageLog messages;
-
-        QCOMPARE(upload(path, 10, chunkUrls({7}), std::nullopt, messages, output), true);
-
-        QCOMPARE(output.lines(), (QStringList{"📋 Part 1 ETag: \"etag-7\"", "✅ Single upload successful"}));
-        QCOMPARE(messages.texts, QStringList{"Uploaded (100%)"});
-        const QList<RecordedRequest> requests = server->requests();
-        QCOMPARE(requests.size(), 1);
-        QCOMPARE(requests[0].method, "PUT");
-        QCOMPARE(partNumberOf(requests[0]), 7);
-        QCOMPARE(requests[0].header("Content-Type"), "application/octet-stream");
-        QCOMPARE(requests[0].header("Content-Length"), QByteArray::number(contents.size()));
-        QVERIFY(requests[0].body == contents);
-    }
-
-    void fileShrinkingDuringTheSinglePutFailsEveryAttempt()
-    {
-        const QString path = writeFile(*dir, "movie.mov", patterned(3 * 1024 * 1024));
         answerPart = [&](qint64 partNumber) {
-            QFile::resize(path, 1024 * 1024 + 100);
-            return ScriptedResponse::withETag(quotedETag(partNumber));
+            return refusal ? answer(refusal) : ScriptedResponse::withETag(quotedETag(partNumber));
         };
+        if (shrinks)
+            connect(server, &TestHttpServer::requestReceived, server, [&] { QFile::resize(path, 1024 * 1024 + 100); });
         SleepRecorder sleeps;
         Diagnostics::Capture output;
         MessageLog messages;
 
-        QCOMPARE(upload(path, 10, chunkUrls({1}), std::nullopt, messages, output), false);
+        QCOMPARE(upload(path, 10, {{partUrl(7), 7}}, std::nullopt, messages, output), refusal == 0);
 
-        const QString reason = "The file became shorter while it was being sent.";
-        QCOMPARE(output.lines(), (QStringList{"⚠️ Upload attempt 1 failed for part 1: " + reason,
-                                              "⚠️ Upload attempt 2 failed for part 1: " + reason,
-                                              "⚠️ Upload attempt 3 failed for part 1: " + reason,
-                                              "❌ Single upload failed: " + reason}));
-        QVERIFY(messages.texts.isEmpty());
-    }
-
-    void refusedSingleUpload()
-    {
-        const QString path = writeFile(*dir, "movie.mov", twentyFiveBytes);
-        answerPart = [](qint64) { return answer(403); };
-        SleepRecorder sleeps;
-        Diagnostics::Capture output;
-        MessageLog messages;
-
-        QCOMPARE(upload(path, 10, chunkUrls({1}), completeUrl, messages, output), false);
-
-        QCOMPARE(output.lines().size(), 4);
-        QCOMPARE(output.lines().last(), "❌ Single upload failed: HTTP 403");
-        QCOMPARE(sleeps.requested, (QList<qint64>{halfSecond, oneSecond}));
+        QCOMPARE(output.lines(), lines);
         QVERIFY(requestsWithMethod("POST").isEmpty());
+        if (refusal) {
+            QVERIFY(messages.texts.isEmpty());
+            QCOMPARE(sleeps.requested, (QList<qint64>{halfSecond, oneSecond}));
+            QCOMPARE(server->requests().size(), shrinks ? 1 : 3);
+            return;
+        }
+        QCOMPARE(messages.texts, QStringList{"Uploaded (100%)"});
+        const RecordedRequest put = server->requests().value(0);
+        QCOMPARE(partNumberOf(put), 7);
+        QCOMPARE(put.header("Content-Type"), "application/octet-stream");
+        QCOMPARE(put.header("Content-Length"), QByteArray::number(contents.size()));
+        QVERIFY(put.body == contents);
     }
 
     void missingFile_data()
@@ -383,7 +374,8 @@ private Q_SLOTS:
         Diagnostics::Capture output;
         MessageLog messages;
 
-        QCOMPARE(upload(dir->filePath("missing.mov"), 10, chunkUrls(chunkIds), completeUrl, messages, output), false);
+        QCOMPARE(upload(dir->filePath("missing.mov"), 10, chunkUrls(chunkIds), completeUrl(), messages, output),
+                 false);
 
         QCOMPARE(output.lines().last(), lastLine);
         QCOMPARE(server->connectionCount(), 0);
@@ -396,27 +388,19 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("chunkSize");
         QTest::addColumn<int>("urlCount");
         QTest::addColumn<QString>("completion");
-        QTest::addColumn<QStringList>("tail");
-        const QString valid = "valid";
+        QTest::addColumn<QString>("lastLine");
         QTest::newRow("file longer than the chunks")
-                << 31 << qint64(10) << 3 << valid
-                << QStringList{"📊 File size: 31 bytes, Total chunks: 3, Chunk size: 10",
-                               "❌ The presigned chunks cannot hold the whole file: 3 chunks of 10 bytes for 31 bytes"};
+                << 31 << qint64(10) << 3 << "valid"
+                << "❌ The presigned chunks cannot hold the whole file: 3 chunks of 10 bytes for 31 bytes";
         QTest::newRow("no URL for a non-empty file")
-                << 5 << qint64(10) << 0 << valid
-                << QStringList{"📊 File size: 5 bytes, Total chunks: 0, Chunk size: 10",
-                               "❌ The presigned chunks cannot hold the whole file: 0 chunks of 10 bytes for 5 bytes"};
-        QTest::newRow("zero chunk size") << 25 << qint64(0) << 3 << valid
-                                         << QStringList{"📊 File size: 25 bytes, Total chunks: 3, Chunk size: 0",
-                                                        "❌ Invalid chunk size: 0"};
-        QTest::newRow("negative chunk size") << 25 << qint64(-10) << 3 << valid
-                                             << QStringList{"📊 File size: 25 bytes, Total chunks: 3, Chunk size: -10",
-                                                            "❌ Invalid chunk size: -10"};
+                << 5 << qint64(10) << 0 << "valid"
+                << "❌ The presigned chunks cannot hold the whole file: 0 chunks of 10 bytes for 5 bytes";
+        QTest::newRow("zero chunk size") << 25 << qint64(0) << 3 << "valid" << "❌ Invalid chunk size: 0";
+        QTest::newRow("negative chunk size") << 25 << qint64(-10) << 3 << "valid" << "❌ Invalid chunk size: -10";
         QTest::newRow("no completion URL") << 25 << qint64(10) << 3 << QString()
-                                           << QStringList{"❌ No completion URL for the multipart upload"};
+                                           << "❌ No completion URL for the multipart upload";
         QTest::newRow("completion URL not on the network")
-                << 25 << qint64(10) << 3 << "file:///tmp/complete"
-                << QStringList{"❌ Invalid completion URL: file:///tmp/complete"};
+                << 25 << qint64(10) << 3 << "file:///tmp/complete" << "❌ Invalid completion URL: file:///tmp/complete";
     }
 
     void unsoundSessionFailsBeforeSending()
@@ -425,21 +409,23 @@ private Q_SLOTS:
         QFETCH(qint64, chunkSize);
         QFETCH(int, urlCount);
         QFETCH(QString, completion);
-        QFETCH(QStringList, tail);
+        QFETCH(QString, lastLine);
         const QString path = writeFile(*dir, "movie.mov", patterned(fileSize));
         std::optional<QUrl> completionUrl;
         if (completion == "valid")
-            completionUrl = completeUrl;
+            completionUrl = completeUrl();
         else if (!completion.isEmpty())
             completionUrl = QUrl(completion);
+        QList<qint64> ids;
+        for (qint64 id = 1; id <= urlCount; ++id)
+            ids.append(id);
         Diagnostics::Capture output;
         MessageLog messages;
 
-        QCOMPARE(upload(path, chunkSize, chunkUrls(range(1, urlCount)), completionUrl, messages, output), false);
+        QCOMPARE(upload(path, chunkSize, chunkUrls(ids), completionUrl, messages, output), false);
 
-        const QStringList lines = output.lines();
-        QCOMPARE(lines.mid(lines.size() - tail.size()), tail);
-        QVERIFY(lines.size() <= 3);
+        QCOMPARE(output.lines().last(), lastLine);
+        QVERIFY(output.lines().size() <= 3);
         QCOMPARE(server->connectionCount(), 0);
     }
 
@@ -467,6 +453,46 @@ private Q_SLOTS:
         QCOMPARE(body.last(4), "TAIL");
     }
 
+    // With the proxy variables set, the service and storage are both reached through the
+    // proxy only: their host names resolve nowhere else.
+    void serviceAndStorageGoThroughTheProxy()
+    {
+        TestProxy proxy;
+        QVERIFY(proxy.listen());
+        proxy.addHost("storage.test", server->port());
+        proxy.addHost("service.test", server->port());
+        const QByteArray address = proxy.url().toEncoded();
+        qputenv("http_proxy", address);
+        qputenv("https_proxy", address);
+        qunsetenv("no_proxy");
+        const auto restore = qScopeGuard([] {
+            qunsetenv("http_proxy");
+            qunsetenv("https_proxy");
+        });
+        const QString path = writeFile(*dir, "movie.mov", twentyFiveBytes);
+        answerCompletion = [] { return ScriptedResponse::json(200, ServiceFixtures::workspaceJson()); };
+        const QString service = QStringLiteral("http://service.test:%1/api").arg(server->port());
+        Diagnostics::Capture output;
+        MessageLog messages;
+
+        const auto workspace = finishWithin(APIService(service).pullStartupInformation("key"));
+        answerCompletion = [] { return answer(200); };
+        const QList<PresignedChunkUrl> urls{{partUrl(1, "storage.test"), 1}, {partUrl(2, "storage.test"), 2}};
+        const auto stored = upload(path, 20, urls, QUrl(QStringLiteral("http://storage.test:%1/bucket/movie.mov?uploadId=1")
+                                                               .arg(server->port())),
+                                   messages, output);
+
+        QVERIFY(workspace && *workspace && workspace->value());
+        QCOMPARE(stored, true);
+        const QByteArray port = QByteArray::number(server->port());
+        QCOMPARE(proxy.requestLines(),
+                 (QList<QByteArray>{"GET http://service.test:" + port + "/api/upload-app/pull-startup-information HTTP/1.1",
+                                    "PUT " + partUrl(1, "storage.test").toUtf8() + " HTTP/1.1",
+                                    "PUT " + partUrl(2, "storage.test").toUtf8() + " HTTP/1.1",
+                                    "POST http://storage.test:" + port + "/bucket/movie.mov?uploadId=1 HTTP/1.1"}));
+        QCOMPARE(requestsWithMethod("PUT").value(1).body, "UVWXY");
+    }
+
     // After a cancellation no request is sent and the run answers false through the line of
     // the step it was in.
     void cancellation_data()
@@ -483,8 +509,9 @@ private Q_SLOTS:
                                "❌ Upload failed for chunk 2: Operation canceled"}
                 << 2 << 0;
         QTest::newRow("completion wait")
-                << true << QStringList{"❌ Error finalizing upload: " + Error::cancelled().fullDescription()} << 3
-                << 1;
+                << true
+                << QStringList{"❌ Error finalizing upload: QNetworkReply::NetworkError (code 5): Operation canceled"}
+                << 3 << 1;
     }
 
     void cancellation()
@@ -514,7 +541,7 @@ private Q_SLOTS:
         Diagnostics::Capture output;
         MessageLog messages;
 
-        const auto stored = upload(path, 10, chunkUrls({1, 2, 3}), completeUrl, messages, output, &token);
+        const auto stored = upload(path, 10, chunkUrls({1, 2, 3}), completeUrl(), messages, output, &token);
 
         QVERIFY2(stored, "the cancellation did not end the run");
         QCOMPARE(*stored, false);

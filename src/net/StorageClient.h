@@ -1,0 +1,45 @@
+#pragma once
+
+#include "HttpResponse.h"
+#include "Result.h"
+#include "StorageRequest.h"
+
+#include <QCoro/QCoroTask>
+#include <QThreadPool>
+
+#include <chrono>
+#include <memory>
+
+class CancellationToken;
+
+// Sends the requests of one file's upload to object storage with libcurl, one at a time, on a
+// worker thread of its own: the UI thread only hands over a request and takes back its answer.
+// Its connection is kept alive from one request to the next (the parts, then the completion).
+//
+// A request fails when no byte moves for stallTimeout(); there is no limit on its whole length.
+// It goes through the proxy the desktop's network settings name for its URL, as the service's
+// requests do. Certificates and host names are always verified against the system's store.
+// Redirects are answers, never followed: a presigned URL is signed for its own host and path.
+class StorageClient
+{
+public:
+    StorageClient();
+    ~StorageClient();
+    StorageClient(const StorageClient &) = delete;
+    StorageClient &operator=(const StorageClient &) = delete;
+
+    // Fails with the transport's error (Error::network, Error::timedOut, Error::cancelled) or the
+    // body's file error; any HTTP answer is a response. Under a cancelled token nothing is sent;
+    // a cancellation ends the request in flight within moments.
+    QCoro::Task<Result<HttpResponse>> send(StorageRequest request, CancellationToken *cancellation);
+
+    // 60 s; tests shorten it. Whole seconds: that is what libcurl measures.
+    static std::chrono::seconds stallTimeout();
+    static void setStallTimeout(std::chrono::seconds timeout);
+
+private:
+    class Connection;
+
+    std::unique_ptr<Connection> m_connection; // only ever used on the worker
+    QThreadPool m_worker;
+};
