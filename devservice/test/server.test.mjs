@@ -8,23 +8,19 @@ import { createInterface } from 'node:readline';
 import { test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
-import { ConfigError, parseConfig } from '../src/config.mjs';
+import { parseConfig } from '../src/config.mjs';
 
 const SERVER = fileURLToPath(new URL('../server.mjs', import.meta.url));
 const READY_LINE =
   /^devservice ready api=http:\/\/127\.0\.0\.1:(\d+)\/api storage=http:\/\/127\.0\.0\.1:\d+ bucket=vellumcast$/;
 
-test("settings: S3's defaults, flags over the environment, nonsense refused", () => {
+test("settings: S3's defaults, flags over the environment", () => {
   const defaults = parseConfig([], {});
   assert.deepEqual([defaults.apiKeys, defaults.chunkSize, defaults.minPartSize, defaults.apiPort],
     [['vc_demo_key_0123456789'], 8388608, 5242880, 0]);
   const given = parseConfig(['--api-key', 'a', '--api-key', 'b', '--chunk-size', '100', '--min-part-size', '0'],
     { VELLUMCAST_DEV_API_KEYS: 'x,y', VELLUMCAST_DEV_CHUNK_SIZE: '7', VELLUMCAST_DEV_API_PORT: '4100' });
   assert.deepEqual([given.apiKeys, given.chunkSize, given.minPartSize, given.apiPort], [['a', 'b'], 100, 0, 4100]);
-  for (const argv of [['--chunk-size', '0'], ['--chunk-size', '1e3'], ['--api-port', '70000'], ['--api-key', ''],
-    ['--bucket', 'No_Such'], ['--verbose']]) {
-    assert.throws(() => parseConfig(argv, {}), ConfigError, argv.join(' '));
-  }
 });
 
 async function startServer(t, args) {

@@ -15,6 +15,7 @@
 namespace {
 const QString servicesConnectionName = QStringLiteral("fake-desktop-services");
 const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
 
 // Anyone may own any name and call anyone; no service directories, so nothing is activated.
 QByteArray busConfiguration(const QString &socketFolder)

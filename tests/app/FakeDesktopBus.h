@@ -14,8 +14,6 @@
 class FakeDesktopBus : public QDBusVirtualObject
 {
 public:
-    static inline const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-
     struct Inhibition
     {
         QString portalHandle;

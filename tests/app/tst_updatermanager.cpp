@@ -72,8 +72,6 @@ private Q_SLOTS:
                                        << QList<QUrl>{QUrl("https://vellumcast.com/uploader/download")};
         QTest::newRow("same version") << feed << "1.10" << Outcome::UpToDate
                                       << "Vellumcast Uploader 1.10 is the newest version." << "" << none;
-        QTest::newRow("same, written longer") << feed << "1.10.0" << Outcome::UpToDate
-                                              << "Vellumcast Uploader 1.10.0 is the newest version." << "" << none;
         QTest::newRow("newer than the feed") << feed << "2.0" << Outcome::UpToDate
                                              << "Vellumcast Uploader 2.0 is the newest version." << "" << none;
         QTest::newRow("not found") << ScriptedResponse::json(404, "<html>Not found</html>") << "1.0" << Outcome::Failed
