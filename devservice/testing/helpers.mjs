@@ -1,4 +1,4 @@
-import { createHash, randomUUID } from 'node:crypto';
+import http from 'node:http';
 
 import { DEFAULT_CONFIG, DEMO_API_KEY } from '../src/config.mjs';
 import { startDevService } from '../src/devservice.mjs';
@@ -7,78 +7,64 @@ export { DEMO_API_KEY };
 
 export const startService = (settings = {}) => startDevService({ ...DEFAULT_CONFIG, ...settings });
 
-/** A multipart/form-data body laid out exactly as the app writes it. */
-export function formBody(fields) {
-  const boundary = `Boundary-${randomUUID().toUpperCase()}`;
+/** POSTs a multipart/form-data body laid out as the app writes it. */
+export async function postForm(url, fields, apiKey = DEMO_API_KEY, contentType = 'multipart/form-data; boundary=B-1') {
   const parts = Object.entries(fields).map(
-    ([name, value]) => `--${boundary}\r\nContent-Disposition: form-data; name="${name}"\r\n\r\n${value}\r\n`,
+    ([name, value]) => `--B-1\r\nContent-Disposition: form-data; name="${name}"\r\n\r\n${value}\r\n`,
   );
-  return {
-    body: Buffer.from(`${parts.join('')}--${boundary}--\r\n`),
-    contentType: `multipart/form-data; boundary=${boundary}`,
-  };
-}
-
-export async function postForm(url, fields, apiKey = DEMO_API_KEY) {
-  const { body, contentType } = formBody(fields);
-  const response = await fetch(url, {
-    method: 'POST',
-    headers: { 'X-VELLUMCAST-APPKEY': apiKey, 'Content-Type': contentType },
-    body,
-  });
+  const headers = { 'X-VELLUMCAST-APPKEY': apiKey, 'Content-Type': contentType };
+  const response = await fetch(url, { method: 'POST', headers, body: `${parts.join('')}--B-1--\r\n` });
   return { status: response.status, json: await response.json() };
 }
 
 export async function requestSession(service, uniqueFileName, fileSize) {
-  const { status, json } = await postForm(`${service.apiUrl}/upload-app/direct-file-upload-sas-2`, {
-    uniqueFileName,
-    fileSize: String(fileSize),
-  });
+  const url = `${service.apiUrl}/upload-app/direct-file-upload-sas-2`;
+  const { status, json } = await postForm(url, { uniqueFileName, fileSize: String(fileSize) });
   if (status !== 200) throw new Error(`session refused: ${status} ${JSON.stringify(json)}`);
   return json;
 }
 
 /** The completion document the app posts: parts by number, three-space indentation. */
-export function completionDocument(parts) {
-  const elements = parts
-    .map(
-      ({ partNumber, etag }) =>
-        `<Part>\n   <ETag>${etag}</ETag>\n   <PartNumber>${partNumber}</PartNumber>\n</Part>`,
-    )
-    .join('');
-  return `<CompleteMultipartUpload xmlns="http://s3.amazonaws.com/doc/2006-03-01/">\n${elements}\n</CompleteMultipartUpload>`;
-}
+export const completionDocument = (parts) =>
+  '<CompleteMultipartUpload xmlns="http://s3.amazonaws.com/doc/2006-03-01/">\n' +
+  parts
+    .map((part) => `<Part>\n   <ETag>${part.etag}</ETag>\n   <PartNumber>${part.partNumber}</PartNumber>\n</Part>`)
+    .join('') +
+  '\n</CompleteMultipartUpload>';
 
-export const putBytes = (url, bytes) =>
-  fetch(url, { method: 'PUT', headers: { 'Content-Type': 'application/octet-stream' }, body: bytes });
-
-export const postCompletion = (url, document) =>
-  fetch(url, { method: 'POST', headers: { 'Content-Type': 'application/xml' }, body: document });
+export const putBytes = (url, body) => fetch(url, { method: 'PUT', body });
+export const postCompletion = (url, body) =>
+  fetch(url, { method: 'POST', headers: { 'Content-Type': 'application/xml' }, body });
 
 /** PUTs each chunk of `data` to its URL; answers the parts for the completion document. */
 export async function uploadChunks(session, data) {
   const parts = [];
   for (const [index, { url, chunkId }] of session.presignedChunkUrls.entries()) {
-    const chunk = data.subarray(index * session.chunkSize, (index + 1) * session.chunkSize);
-    const response = await putBytes(url, chunk);
-    if (response.status !== 200)
-      throw new Error(`part ${chunkId}: ${response.status} ${await response.text()}`);
+    const response = await putBytes(url, data.subarray(index * session.chunkSize, (index + 1) * session.chunkSize));
+    if (response.status !== 200) throw new Error(`part ${chunkId}: ${response.status} ${await response.text()}`);
     parts.push({ partNumber: chunkId, etag: response.headers.get('etag') });
   }
   return parts;
 }
 
-export const sha256 = (bytes) => createHash('sha256').update(bytes).digest('hex');
+export const s3ErrorCode = async (response) => /<Code>([^<]*)<\/Code>/.exec(await response.text())?.[1];
 
-export async function s3ErrorCode(response) {
-  return /<Code>([^<]*)<\/Code>/.exec(await response.text())?.[1];
-}
+/** A PUT sent as written: fetch would add Content-Length and resolve dot segments. */
+export const rawPut = (url, headers, body) =>
+  new Promise((resolve, reject) => {
+    const { port } = new URL(url);
+    const path = url.slice(url.indexOf('/', 'http://'.length));
+    const request = http.request({ host: '127.0.0.1', port, path, method: 'PUT', headers }, (response) => {
+      let text = '';
+      response.on('data', (chunk) => (text += chunk)).on('end', () => resolve({ status: response.statusCode, text }));
+    });
+    request.on('error', reject);
+    request.write(body);
+    request.end();
+  });
 
 export async function control(service, method, path, body) {
-  const response = await fetch(`${service.controlUrl}/${path}`, {
-    method,
-    headers: body === undefined ? {} : { 'Content-Type': 'application/json' },
-    body: body === undefined ? undefined : JSON.stringify(body),
-  });
+  const headers = body === undefined ? {} : { 'Content-Type': 'application/json' };
+  const response = await fetch(`${service.controlUrl}/${path}`, { method, headers, body: JSON.stringify(body) });
   return { status: response.status, json: await response.json() };
 }

@@ -31,20 +31,4 @@ QByteArray releases()
 )xml";
 }
 
-QByteArray singleRelease(const QByteArray &version)
-{
-    return R"(<?xml version="1.0"?>
-<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
-  <channel>
-    <item>
-      <title>Release</title>
-      <description>Plain notes.</description>
-      <enclosure url="https://downloads.vellumcast.com/uploader.tar.gz" sparkle:version=")"
-        + version + R"(" type="application/octet-stream"/>
-    </item>
-  </channel>
-</rss>
-)";
-}
-
 }

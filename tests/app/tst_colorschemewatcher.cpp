@@ -23,74 +23,60 @@ class ColorSchemeWatcherTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<FakeDesktopBus> bus;
-    int clientCount = 0;
-
-    std::unique_ptr<ColorSchemeWatcher> makeWatcher()
-    {
-        return std::make_unique<ColorSchemeWatcher>(bus->connect(QStringLiteral("client-%1").arg(++clientCount)));
-    }
+    FakeDesktopBus bus;
 
 private Q_SLOTS:
-    void init()
+    void initTestCase()
     {
-        QVERIFY(!appLooksDark());
-        bus = std::make_unique<FakeDesktopBus>();
-        const QString failure = bus->start();
+        const QString failure = bus.start();
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
     }
 
-    void cleanup()
+    void cleanup() { QGuiApplication::setPalette(QPalette()); }
+
+    void withoutAPortalNothingChanges()
     {
-        bus.reset();
-        QGuiApplication::setPalette(QPalette());
+        ColorSchemeWatcher watcher(bus.connect(QStringLiteral("without-portal")));
+        ColorSchemeWatcher detached(QDBusConnection(QStringLiteral("no such bus")));
+        QTest::qWait(100);
+        QCOMPARE(watcher.preference(), ColorSchemeWatcher::Preference::None);
+        QVERIFY(!appLooksDark());
     }
 
     void followsThePreferenceAsItChanges()
     {
-        bus->servePortal();
-        bus->portalSettings().setColorScheme(prefersDark);
-        auto watcher = makeWatcher();
+        bus.servePortal();
+        bus.setColorScheme(prefersDark);
+        auto watcher = std::make_unique<ColorSchemeWatcher>(bus.connect(QStringLiteral("follower")));
         QTRY_COMPARE(watcher->preference(), ColorSchemeWatcher::Preference::Dark);
         QVERIFY(appLooksDark());
 
-        bus->portalSettings().setColorScheme(prefersLight);
+        bus.setColorScheme(prefersLight);
         QTRY_COMPARE(watcher->preference(), ColorSchemeWatcher::Preference::Light);
         QVERIFY(!appLooksDark());
-
-        bus->portalSettings().setColorScheme(prefersDark);
+        bus.setColorScheme(prefersDark);
         QTRY_VERIFY(appLooksDark());
-        bus->portalSettings().setColorScheme(noPreference);
+        bus.setColorScheme(noPreference);
         QTRY_COMPARE(watcher->preference(), ColorSchemeWatcher::Preference::None);
         QVERIFY(!appLooksDark());
 
         // Gone, it leaves the platform's palette behind.
-        bus->portalSettings().setColorScheme(prefersDark);
+        bus.setColorScheme(prefersDark);
         QTRY_VERIFY(appLooksDark());
         watcher.reset();
         QVERIFY(!appLooksDark());
     }
 
-    // A palette the user chose stays: a dark one needs no help, and a light preference does not
-    // override it.
+    // A palette the user chose stays: a dark one needs no help.
     void leavesADarkPlatformPaletteAlone()
     {
         QGuiApplication::setPalette(ColorSchemeWatcher::darkPalette());
         const QColor window = QGuiApplication::palette().color(QPalette::Window);
-        bus->servePortal();
-        bus->portalSettings().setColorScheme(prefersDark);
-        auto watcher = makeWatcher();
-        QTRY_COMPARE(watcher->preference(), ColorSchemeWatcher::Preference::Dark);
+        bus.servePortal();
+        bus.setColorScheme(prefersDark);
+        ColorSchemeWatcher watcher(bus.connect(QStringLiteral("dark-platform")));
+        QTRY_COMPARE(watcher.preference(), ColorSchemeWatcher::Preference::Dark);
         QCOMPARE(QGuiApplication::palette().color(QPalette::Window), window);
-    }
-
-    void withoutAPortalNothingChanges()
-    {
-        auto watcher = makeWatcher();
-        auto detached = std::make_unique<ColorSchemeWatcher>(QDBusConnection(QStringLiteral("no such bus")));
-        QTest::qWait(100);
-        QCOMPARE(watcher->preference(), ColorSchemeWatcher::Preference::None);
-        QVERIFY(!appLooksDark());
     }
 };
 

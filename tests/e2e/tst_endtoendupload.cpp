@@ -1,13 +1,17 @@
 #include "APIService.h"
-#include "AsyncSleep.h"
+#include "ApiKeyPreference.h"
 #include "DevService.h"
 #include "Diagnostics.h"
-#include "TaskWaiter.h"
-#include "UploadDriver.h"
+#include "FileFormat.h"
+#include "FileUploaderState.h"
+#include "SessionManager.h"
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QJsonArray>
 #include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -20,53 +24,29 @@ QByteArray sha256(const QByteArray &bytes)
 }
 }
 
-// Real service protocol, real presigned URLs, a real S3 store: only the network is local.
+// Whole runs of the upload screen's task against the real service protocol, real presigned
+// URLs and a real S3 store: only the network is local. What the store holds is compared with
+// the files picked byte for byte.
 class EndToEndUploadTest : public QObject
 {
     Q_OBJECT
 
     DevService stack;
     QTemporaryDir folder;
-    std::unique_ptr<APIService> service;
+    std::unique_ptr<SessionManager> session;
+    QHash<QUrl, QByteArray> fileHashes;
 
-    QString writeFile(const QString &name, qint64 size)
+    QUrl writeFile(const QString &name, qint64 size)
     {
-        QByteArray bytes(size, Qt::Uninitialized);
-        QRandomGenerator generator{quint32(size)};
-        for (qint64 offset = 0; offset + 4 <= size; offset += 4) {
-            const quint32 word = generator.generate();
-            memcpy(bytes.data() + offset, &word, 4);
-        }
-        for (qint64 offset = size - size % 4; offset < size; ++offset)
-            bytes[offset] = char(generator.generate());
+        QList<quint32> words(size / 4 + 1);
+        QRandomGenerator(quint32(size)).fillRange(words.data(), words.size());
+        const QByteArray bytes(reinterpret_cast<const char *>(words.constData()), size);
         QFile file(folder.filePath(name));
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != size)
-            return {};
-        return file.fileName();
-    }
-
-    struct Upload
-    {
-        bool stored = false;
-        QString bbUrl;
-        QStringList messages;
-    };
-
-    Upload upload(const QString &path)
-    {
-        Upload result;
-        const QFileInfo info(path);
-        const auto session = waitForTask(service->requestUploadSession(DevService::demoKey, info.fileName(), info.size()));
-        if (!session) {
-            qWarning() << "no upload session:" << session.error().description();
-            return result;
-        }
-        result.bbUrl = session.value().bbUrl;
-        result.stored = waitForTask(uploadFileSequentially(
-            QUrl::fromLocalFile(path), session.value().chunkSize, session.value().presignedChunkUrls,
-            QUrl(session.value().completeUploadUrl),
-            [&result](const QString &message) { result.messages.append(message); }));
-        return result;
+            qFatal("cannot write %s", qPrintable(file.fileName()));
+        const QUrl url = QUrl::fromLocalFile(file.fileName());
+        fileHashes.insert(url, sha256(bytes));
+        return url;
     }
 
     QByteArray storedHash(const QString &bbUrl)
@@ -75,19 +55,38 @@ class EndToEndUploadTest : public QObject
         return object ? sha256(*object) : QByteArray("missing");
     }
 
-    QByteArray fileHash(const QString &path)
+    std::unique_ptr<FileUploaderState> makeState(const QString &videoName)
     {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? sha256(file.readAll()) : QByteArray();
+        auto state = std::make_unique<FileUploaderState>(APIService(stack.apiUrl()));
+        state->setSessionManager(session.get());
+        state->setVideoName(videoName);
+        return state;
+    }
+
+    // Runs the upload to its end; answers the storage URLs of the sessions it was handed.
+    QStringList run(FileUploaderState &state)
+    {
+        const qsizetype sessionsBefore = stack.sessions().size();
+        QSignalSpy finished(&state, &FileUploaderState::isUploadingChanged);
+        Diagnostics::Capture output;
+        state.startUpload();
+        if (!state.isUploading() || !finished.wait(120000) || state.statusMessage() != u"Upload completed!")
+            qWarning().noquote() << state.statusMessage() << state.logs();
+        QStringList urls;
+        for (const QJsonValue handedOut : stack.sessions())
+            urls.append(handedOut["bbUrl"].toString());
+        return urls.mid(sessionsBefore);
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
+        QStandardPaths::setTestModeEnabled(true);
+        QFile::remove(ApiKeyPreference::filePath());
         QVERIFY(folder.isValid());
         QVERIFY2(stack.start({"--chunk-size", QString::number(chunk)}), qPrintable(stack.failure()));
-        service = std::make_unique<APIService>(stack.apiUrl());
-        AsyncSleep::setTimeScale(0.01);
+        session = std::make_unique<SessionManager>(APIService(stack.apiUrl()));
+        session->setApiKey(DevService::demoKey);
     }
 
     void everySizeArrivesByteIdenticalAndIsRegistered_data()
@@ -105,49 +104,70 @@ private Q_SLOTS:
     void everySizeArrivesByteIdenticalAndIsRegistered()
     {
         QFETCH(qint64, size);
-        const QString path = writeFile(QStringLiteral("clip %1 bytes.mov").arg(size), size);
-        QVERIFY(!path.isEmpty());
-        Diagnostics::Capture output;
-        const Upload result = upload(path);
-        QVERIFY2(result.stored, qPrintable(output.lines().join('\n')));
-        QCOMPARE(result.messages.last(), "Uploaded (100%)");
-        QCOMPARE(storedHash(result.bbUrl), fileHash(path));
+        const QUrl video = writeFile(QStringLiteral("clip %1 bytes.mov").arg(size), size);
+        auto state = makeState(QStringLiteral("Clip %1").arg(size));
+        state->selectFileFormat(FileFormat::twoD);
+        state->setSelectedFile(video);
 
-        const auto entry = waitForTask(service->submitLibraryData(
-            DevService::demoKey, result.bbUrl, {}, "2D", false, 60, QFileInfo(path).baseName(), {}, {}));
-        QVERIFY2(entry, qPrintable(entry ? QString() : entry.error().description()));
-        QCOMPARE(entry.value().videoUrlLeft, result.bbUrl);
-        QCOMPARE(entry.value().fileFormat3D, "2D");
+        const QStringList urls = run(*state);
+        QCOMPARE(state->statusMessage(), "Upload completed!");
+        QCOMPARE(urls.size(), 1);
+        QCOMPARE(storedHash(urls[0]), fileHashes.value(video));
+        const QJsonObject entry = stack.library().last().toObject();
+        QCOMPARE(entry["video_url_left"].toString(), urls[0]);
+        QCOMPARE(entry["file_format_3d"].toString(), "2D");
+        QCOMPARE(entry["video_name"].toString(), QStringLiteral("Clip %1").arg(size));
     }
 
-    void storageFaultsAreRetriedToAnIdenticalObject()
+    void immersiveRunStoresSideFilesFirstAndRegistersEveryUrl()
     {
-        const QString path = writeFile("faulty network.mov", chunk * 3 + 100);
-        QVERIFY(stack.addFault({{"kind", "part"}, {"action", "respond"}, {"status", 503}, {"skip", 1}}));
-        QVERIFY(stack.addFault({{"kind", "part"}, {"action", "drop"}, {"afterBytes", 65536}, {"skip", 1}}));
-        QVERIFY(stack.addFault({{"kind", "complete"}, {"action", "respond"}, {"status", 500}}));
-        Diagnostics::Capture output;
-        const Upload result = upload(path);
-        QVERIFY2(result.stored, qPrintable(output.lines().join('\n')));
-        QVERIFY(output.lines().contains("⚠️ Upload attempt 1 failed for part 2: HTTP 503"));
-        const QJsonArray seen = stack.storageRequests();
-        QVERIFY(std::any_of(seen.begin(), seen.end(),
-                            [](const QJsonValue &request) { return request["fault"] == "drop"; }));
-        QCOMPARE(storedHash(result.bbUrl), fileHash(path));
+        auto state = makeState("Reef Dive");
+        const QUrl aime = writeFile("scene.aime", 4096);
+        const QUrl fcpxml = writeFile("edit.fcpxml.zip", chunk + 17);
+        const QUrl video = writeFile("Reef Dive.aivu", 2 * chunk + 3);
+        state->setSelectedFile(video);
+        state->handleSelectedFileChange(video);
+        QCOMPARE(state->selectedFileFormat(), FileFormat::appleImmersive);
+        state->setSelectedAIMEFile(aime);
+        state->setSelectedFCPXMLZip(fcpxml);
+
+        const QStringList urls = run(*state);
+        QCOMPARE(state->statusMessage(), "Upload completed!");
+        QCOMPARE(urls.size(), 3);
+        QCOMPARE(storedHash(urls[0]), fileHashes.value(aime));
+        QCOMPARE(storedHash(urls[1]), fileHashes.value(fcpxml));
+        QCOMPARE(storedHash(urls[2]), fileHashes.value(video));
+        const QJsonObject entry = stack.library().last().toObject();
+        QCOMPARE(entry["video_url_left"].toString(), urls[2]);
+        QCOMPARE(entry["aime_url"].toString(), urls[0]);
+        QCOMPARE(entry["fcpxml_url"].toString(), urls[1]);
+        QCOMPARE(entry["file_format_3d"].toString(), "AIV");
+        // An .aivu file switches the format but leaves the perspective as chosen.
+        QCOMPARE(entry["perspective"].toInt(), 60);
+        QVERIFY(state->logs().contains(QStringLiteral("Video uploaded. Library ID: %1, Name: Reef Dive\n")
+                                           .arg(entry["id"].toInteger())));
     }
 
-    void aPartRefusedOnEveryAttemptStoresAndRegistersNothing()
+    void separateRunStoresBothEyesAndRegistersThem()
     {
-        const QString path = writeFile("refused.mov", chunk * 2);
-        const qsizetype registered = stack.library().size();
-        QVERIFY(stack.addFault({{"kind", "part"}, {"action", "respond"}, {"status", 403}, {"count", 3}, {"skip", 1}}));
-        Diagnostics::Capture output;
-        const Upload result = upload(path);
-        QVERIFY(!result.stored);
-        QVERIFY(output.lines().contains("❌ Upload failed for chunk 2: HTTP 403"));
-        QCOMPARE(result.messages, QStringList({"Uploaded (50%)"}));
-        QVERIFY(!stack.object(result.bbUrl));
-        QCOMPARE(stack.library().size(), registered);
+        auto state = makeState("Two Eyes");
+        state->selectFileFormat(FileFormat::separate);
+        const QUrl left = writeFile("left eye.mov", chunk * 3 / 2);
+        const QUrl right = writeFile("right eye.mov", 1000);
+        state->setSelectedFileLeft(left);
+        state->setSelectedFileRight(right);
+
+        const QStringList urls = run(*state);
+        QCOMPARE(state->statusMessage(), "Upload completed!");
+        QCOMPARE(state->progress(), 1.0);
+        QCOMPARE(urls.size(), 2);
+        QCOMPARE(storedHash(urls[0]), fileHashes.value(left));
+        QCOMPARE(storedHash(urls[1]), fileHashes.value(right));
+        const QJsonObject entry = stack.library().last().toObject();
+        QCOMPARE(entry["video_url_left"].toString(), urls[0]);
+        QCOMPARE(entry["video_url_right"].toString(), urls[1]);
+        QCOMPARE(entry["file_format_3d"].toString(), "Separate");
+        QCOMPARE(entry["is_3d"].toBool(), true);
     }
 };
 

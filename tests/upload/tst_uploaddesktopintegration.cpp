@@ -8,7 +8,6 @@
 #include "TestHttpServer.h"
 #include "UploadBackend.h"
 
-#include <QDBusConnectionInterface>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -23,26 +22,22 @@ class UploadDesktopIntegrationTest : public QObject
     Q_OBJECT
 
     FakeDesktopBus bus;
-    FakePortal *portal = nullptr;
-    TestHttpServer *server = nullptr;
+    std::unique_ptr<TestHttpServer> server;
     std::unique_ptr<UploadBackend> backend;
     std::unique_ptr<SessionManager> session;
-    std::unique_ptr<QTemporaryDir> folder;
+    QTemporaryDir folder;
 
-    QUrl writeFile(const QString &name, const QByteArray &bytes)
+    // A run of three parts.
+    std::unique_ptr<FileUploaderState> makeState()
     {
-        QFile file(folder->filePath(name));
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        const QByteArray video(25, 'v');
+        QFile file(folder.filePath(QStringLiteral("clip.mov")));
+        if (!file.open(QIODevice::WriteOnly) || file.write(video) != video.size())
             qFatal("cannot write %s", qPrintable(file.fileName()));
-        return QUrl::fromLocalFile(file.fileName());
-    }
-
-    std::unique_ptr<FileUploaderState> makeState(const QByteArray &video)
-    {
         auto state = std::make_unique<FileUploaderState>(APIService(backend->apiBaseUrl()));
         state->setSessionManager(session.get());
         state->selectFileFormat(FileFormat::twoD);
-        state->setSelectedFile(writeFile(QStringLiteral("clip.mov"), video));
+        state->setSelectedFile(QUrl::fromLocalFile(file.fileName()));
         state->setVideoName(QStringLiteral("Dive"));
         return state;
     }
@@ -56,128 +51,69 @@ private Q_SLOTS:
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
         qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().toUtf8());
-        portal = &bus.servePortal();
-        QVERIFY(QDBusConnection::sessionBus().interface()->isServiceRegistered(FakeDesktopBus::portalService));
+        bus.servePortal();
     }
 
     void init()
     {
         QFile::remove(ApiKeyPreference::filePath());
-        server = new TestHttpServer(this);
+        server = std::make_unique<TestHttpServer>();
         QVERIFY(server->listen());
         backend = std::make_unique<UploadBackend>(*server);
         backend->chunkCounts = {{0, 3}};
         session = std::make_unique<SessionManager>(APIService(backend->apiBaseUrl()));
         session->setApiKey(QStringLiteral("key"));
-        folder = std::make_unique<QTemporaryDir>();
-        QVERIFY(folder->isValid());
     }
 
     void cleanup()
     {
-        folder.reset();
         session.reset();
         backend.reset();
-        delete server;
-        server = nullptr;
-        QTRY_COMPARE(portal->activeInhibitions(), 0);
+        server.reset();
+        QTRY_COMPARE(bus.activeInhibitions(), 0);
     }
 
-    void runsThatEndKeepTheMachineAwakeNoLonger_data()
+    void aRunKeepsTheMachineAwakeAndShowsItsSpeedUntilItEnds_data()
     {
-        QTest::addColumn<int>("failingPart");
-        QTest::addColumn<QString>("status");
-        QTest::newRow("completed") << 0 << "Upload completed!";
-        QTest::newRow("failed") << 2 << "Upload failed: Failed to upload clip.mov";
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("completed") << "Upload completed!";
+        QTest::newRow("failed") << "Upload failed: Failed to upload clip.mov";
+        QTest::newRow("cancelled") << "cancel";
+        QTest::newRow("screen closed") << "close";
     }
 
-    void runsThatEndKeepTheMachineAwakeNoLonger()
+    void aRunKeepsTheMachineAwakeAndShowsItsSpeedUntilItEnds()
     {
-        QFETCH(int, failingPart);
-        QFETCH(QString, status);
-        if (failingPart)
-            backend->overrides.insert(UploadBackend::partPath(0, failingPart), ScriptedResponse::json(403, ""));
-        const qsizetype earlier = portal->inhibitions.size();
-        auto state = makeState(QByteArray(25, 'v'));
-        Diagnostics::Capture output;
-
-        state->startUpload();
-        QTRY_COMPARE_WITH_TIMEOUT(state->statusMessage(), status, 10000);
-        QTRY_COMPARE(portal->activeInhibitions(), 0);
-        QCOMPARE(portal->inhibitions.size(), earlier + 1);
-        QCOMPARE(portal->inhibitions.constLast().flags, 4u);
-    }
-
-    void runsThatAreStoppedKeepTheMachineAwakeNoLonger_data()
-    {
-        QTest::addColumn<bool>("closeTheScreen");
-        QTest::newRow("cancelled") << false;
-        QTest::newRow("screen closed") << true;
-    }
-
-    void runsThatAreStoppedKeepTheMachineAwakeNoLonger()
-    {
-        QFETCH(bool, closeTheScreen);
-        backend->overrides.insert(UploadBackend::partPath(0, 2), ScriptedResponse::stall());
-        auto state = makeState(QByteArray(25, 'v'));
-        Diagnostics::Capture output;
-
-        state->startUpload();
-        QTRY_VERIFY_WITH_TIMEOUT(!backend->requestsTo(UploadBackend::partPath(0, 2)).isEmpty(), 10000);
-        QTRY_COMPARE(portal->activeInhibitions(), 1);
-        if (closeTheScreen)
-            state.reset();
-        else
-            state->cancelUpload();
-        QTRY_COMPARE(portal->activeInhibitions(), 0);
-    }
-
-    void speedAndTimeLeftShowWhilePartsGoUp()
-    {
-        backend->overrides.insert(UploadBackend::partPath(0, 3), ScriptedResponse::stall());
-        auto state = makeState(QByteArray(25, 'v'));
+        QFETCH(QString, ending);
+        const bool stopped = !ending.startsWith(u"Upload");
+        if (ending.startsWith(u"Upload failed"))
+            backend->overrides.insert(UploadBackend::partPath(0, 2), ScriptedResponse::json(403, ""));
+        if (stopped)
+            backend->overrides.insert(UploadBackend::partPath(0, 3), ScriptedResponse::stall());
+        const qsizetype earlier = bus.grantedRequests.size();
+        auto state = makeState();
         Diagnostics::Capture output;
 
         state->startUpload();
         QCOMPARE(state->transferSpeedText(), QString());
-        QTRY_VERIFY_WITH_TIMEOUT(!backend->requestsTo(UploadBackend::partPath(0, 3)).isEmpty(), 10000);
-        QVERIFY2(state->transferSpeedText().endsWith("/s"), qPrintable(state->transferSpeedText()));
-        QVERIFY2(state->remainingTimeText().endsWith(" left"), qPrintable(state->remainingTimeText()));
-        // The estimate writes nothing into the log.
-        QCOMPARE(state->logs(), "🎬 Uploading clip.mov…\nUploaded (40%)\nUploaded (80%)\n");
-
-        state->cancelUpload();
-        QCOMPARE(state->transferSpeedText(), QString());
-        QCOMPARE(state->remainingTimeText(), QString());
-        QTRY_COMPARE_WITH_TIMEOUT(state->statusMessage(), "Upload failed: Failed to upload clip.mov", 10000);
-        QCOMPARE(state->transferSpeedText(), QString());
-    }
-
-    void finishedAndEmptyFilesShowNoEstimate_data()
-    {
-        QTest::addColumn<QByteArray>("video");
-        QTest::newRow("three parts") << QByteArray(25, 'v');
-        QTest::newRow("empty") << QByteArray();
-    }
-
-    void finishedAndEmptyFilesShowNoEstimate()
-    {
-        QFETCH(QByteArray, video);
-        if (video.isEmpty())
-            backend->chunkCounts.clear();
-        auto state = makeState(video);
-        QStringList speedsShown;
-        connect(state.get(), &FileUploaderState::transferEstimateChanged, this, [&] {
-            if (!state->transferSpeedText().isEmpty())
-                speedsShown.append(state->transferSpeedText());
-        });
-        Diagnostics::Capture output;
-
-        state->startUpload();
-        QTRY_COMPARE_WITH_TIMEOUT(state->statusMessage(), "Upload completed!", 10000);
-        QCOMPARE(state->transferSpeedText(), QString());
-        QCOMPARE(state->remainingTimeText(), QString());
-        QCOMPARE(speedsShown.isEmpty(), video.isEmpty());
+        if (stopped) {
+            QTRY_VERIFY_WITH_TIMEOUT(!backend->requestsTo(UploadBackend::partPath(0, 3)).isEmpty(), 10000);
+            QTRY_COMPARE(bus.activeInhibitions(), 1);
+            QVERIFY2(state->transferSpeedText().endsWith("/s"), qPrintable(state->transferSpeedText()));
+            QVERIFY2(state->remainingTimeText().endsWith(" left"), qPrintable(state->remainingTimeText()));
+            // The estimate writes nothing into the log.
+            QCOMPARE(state->logs(), "🎬 Uploading clip.mov…\nUploaded (40%)\nUploaded (80%)\n");
+            ending == u"cancel" ? state->cancelUpload() : state.reset();
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(state->statusMessage(), ending, 10000);
+        }
+        QTRY_COMPARE(bus.activeInhibitions(), 0);
+        QCOMPARE(bus.grantedRequests.mid(earlier),
+                 QStringList{"portal Inhibit('', 4, {reason: Uploading a video})"});
+        if (state) {
+            QCOMPARE(state->transferSpeedText(), QString());
+            QCOMPARE(state->remainingTimeText(), QString());
+        }
     }
 };
 
