@@ -20,8 +20,7 @@ struct RecordedRequest
     QByteArray method;
     QByteArray target; // path and query exactly as sent
     HttpHeaders headers; // original name case and order
-    QByteArray body; // decoded when sent chunked; cut short when the script closed mid-body
-    int connectionIndex = -1; // 0 for the first accepted connection
+    QByteArray body; // cut short when the script closed mid-body
 
     // Case-insensitive; the first match, or empty.
     QByteArray header(QByteArrayView name) const;
@@ -36,12 +35,10 @@ struct ScriptedResponse
         CloseWithoutResponse,
         CloseAfterRequestBodyBytes, // closes once closeAfterBytes of the body arrived
         Stall, // reads the request, never answers
-        RespondHeadersThenClose, // announces body.size(), sends closeAfterBytes of it, closes
     };
 
     int status = 200;
-    QByteArray reason; // empty: the standard phrase for status
-    HttpHeaders headers; // Content-Length is added unless given here
+    HttpHeaders headers; // Content-Length is added
     QByteArray body;
     std::chrono::milliseconds delay{0}; // before answering or closing
     Behavior behavior = Behavior::Respond;
@@ -54,12 +51,12 @@ struct ScriptedResponse
     static ScriptedResponse closeWithoutResponse();
     static ScriptedResponse closeAfterRequestBodyBytes(qint64 bytes);
     static ScriptedResponse stall();
-    static ScriptedResponse headersThenClose(QByteArray body, qint64 bodyBytesSent);
     static ScriptedResponse readingSlowly(qint64 bytesPerSecond, ScriptedResponse then);
 };
 
-// HTTP/1.1 server on 127.0.0.1 for tests. Lives on the creating thread and never blocks, so
-// a client on the same event loop can talk to it. Requests are recorded once complete.
+// HTTP/1.1 server on 127.0.0.1 for tests, keeping connections alive. Lives on the creating
+// thread and never blocks, so a client on the same event loop can talk to it. Requests are
+// recorded once complete.
 class TestHttpServer : public QObject
 {
     Q_OBJECT
@@ -80,9 +77,8 @@ public:
     // (read bodies from requests() or requestReceived).
     void setHandler(Handler handler);
 
-    QList<RecordedRequest> requests() const;
-    void clearRequests();
-    int connectionCount() const;
+    QList<RecordedRequest> requests() const { return m_requests; }
+    int connectionCount() const { return m_connectionCount; }
 
 signals:
     void requestReceived(const RecordedRequest &request);
@@ -93,12 +89,8 @@ private:
     void accept();
     void process(const std::shared_ptr<Connection> &connection);
     bool readHead(Connection &connection);
-    void startBody(Connection &connection);
     bool readBody(Connection &connection);
-    ScriptedResponse nextScript(const RecordedRequest &head);
-    void record(Connection &connection);
-    void finishRequest(Connection &connection);
-    void cutConnection(Connection &connection);
+    void finishBody(Connection &connection);
     void answer(Connection &connection);
 
     QTcpServer m_server;
