@@ -59,7 +59,7 @@ private Q_SLOTS:
         Diagnostics::Capture output;
         const auto result = waitForTask(service->pullStartupInformation("Key with spaces/+="));
         QVERIFY(result);
-        QCOMPARE(result.value()->workspaceName, "Studio");
+        QCOMPARE(result.value().workspace->workspaceName, "Studio");
         QCOMPARE(output.lines(), QStringList());
 
         const RecordedRequest request = server->requests().value(0);
@@ -107,7 +107,7 @@ private Q_SLOTS:
             QCOMPARE(output.lines().size(), 1);
             QVERIFY2(output.lines().first().startsWith(printed), qPrintable(output.lines().first()));
         } else {
-            QVERIFY(!result.value().has_value());
+            QVERIFY(!result.value().workspace.has_value());
             QVERIFY(output.lines().isEmpty());
         }
     }
