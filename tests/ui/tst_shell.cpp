@@ -1,9 +1,8 @@
 #include "ApiKeyPreference.h"
 #include "FileFormat.h"
+#include "FileUploaderState.h"
 #include "QuickDriver.h"
 #include "ServiceFixtures.h"
-
-#include "FileUploaderState.h"
 
 #include <QAccessible>
 #include <QFile>

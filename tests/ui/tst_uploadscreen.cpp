@@ -214,14 +214,6 @@ private Q_SLOTS:
         QCOMPARE(text(item("aimePicker")->childItems().first()), "AIME File (Optional)");
     }
 
-    void perspectiveButtonsChooseThePerspective()
-    {
-        QCOMPARE(text(item("perspective:360")), "360°");
-        click(item("perspective:360"));
-        QCOMPARE(screen->state().selectedPerspective(), "360");
-        QVERIFY(item("perspective:360")->property("selected").toBool());
-    }
-
     void formatButtonsTrackTheirHover()
     {
         QuickDriver::hover(item("format:Separate"));
