@@ -16,6 +16,16 @@ ApplicationWindow {
     minimumHeight: (screenLoader.item ? screenLoader.item.implicitHeight : 0) + (menuBar ? menuBar.height : 0)
     color: Theme.windowBackground
 
+    // Quitting and closing the window ask first while an upload runs.
+    onClosing: close => close.accepted = appManager.requestClose()
+
+    Connections {
+        target: window.appManager
+        function onCloseConfirmed() {
+            window.close()
+        }
+    }
+
     menuBar: MenuBar {
         Menu {
             title: Qt.application.name
@@ -28,8 +38,9 @@ ApplicationWindow {
             MenuSeparator {}
             Action {
                 text: "Quit"
-                shortcut: StandardKey.Quit
-                onTriggered: Qt.quit()
+                // As every Linux desktop has it, also where Qt's key scheme knows no quit key.
+                shortcut: "Ctrl+Q"
+                onTriggered: window.close()
             }
         }
     }
@@ -73,6 +84,10 @@ ApplicationWindow {
             sessionManager: window.sessionManager
             appManager: window.appManager
         }
+    }
+
+    UploadInProgressDialog {
+        appManager: window.appManager
     }
 
     UpdateReportDialog {

@@ -60,9 +60,10 @@ QCoro::Task<> SessionManager::fetchWorkspaceData()
         co_return;
 
     if (result) {
-        setWorkspaceData(result.value());
-        if (!result.value())
-            signOut(SignOutReason::KeyNotAccepted, QString());
+        const APIService::StartupInformation &answer = result.value();
+        setWorkspaceData(answer.workspace);
+        if (!answer.workspace)
+            signOutAfterAnswer(answer.httpStatus, true, QString());
         else if (m_signOutReason != SignOutReason::None) {
             m_signOutReason = SignOutReason::None;
             m_signOutDetail.clear();
@@ -73,15 +74,28 @@ QCoro::Task<> SessionManager::fetchWorkspaceData()
 
     Diagnostics::printLine(QStringLiteral("Erorr fetching workspace data"));
     const Error &error = result.error();
-    const int status = error.httpStatus().value_or(0);
-    // An outage or a deploy must not cost the user their stored key; only an answer that
-    // refuses the key does.
-    if (error.isTransient() || (status >= 500 && status <= 599)) {
+    if (const std::optional<int> status = error.httpStatus())
+        signOutAfterAnswer(*status, error.answeredWithJson(), error.description());
+    else
+        signOut(SignOutReason::ServiceUnreachable, error.description());
+}
+
+void SessionManager::signOutAfterAnswer(int httpStatus, bool answeredWithJson, const QString &detail)
+{
+    // A proxy, a network login page, rate limiting or an outage say nothing about the key: only
+    // the service's own refusal may cost the user their stored key.
+    const bool busyOrDown = httpStatus == 408 || httpStatus == 429 || httpStatus >= 500;
+    if (httpStatus == 407) {
+        signOut(SignOutReason::ServiceUnreachable, QStringLiteral("A proxy asks for a login (HTTP 407)."));
+    } else if (busyOrDown) {
         signOut(SignOutReason::ServiceUnreachable,
-                status >= 500 ? QStringLiteral("The service answered with HTTP %1.").arg(status)
-                              : error.description());
+                QStringLiteral("The service answered with HTTP %1.").arg(httpStatus));
+    } else if (httpStatus == 401 || httpStatus == 403 || answeredWithJson) {
+        signOut(SignOutReason::KeyNotAccepted, detail);
     } else {
-        signOut(SignOutReason::KeyNotAccepted, error.description());
+        signOut(SignOutReason::ServiceUnreachable,
+                QStringLiteral("The answer (HTTP %1) was not the service's; a network login page or "
+                               "a proxy may be in the way.").arg(httpStatus));
     }
 }
 

@@ -51,8 +51,9 @@ public:
 
     const APIService &apiService() const { return m_apiService; }
 
-    // Loads the workspace for the current key. Never fails: a failure signs out. Only the
-    // most recently started load may change the state.
+    // Loads the workspace for the current key. Never fails: a failure signs out, and erases the
+    // stored key only when the service itself refused it. Only the most recently started load
+    // may change the state.
     QCoro::Task<> fetchWorkspaceData();
 
     // Uses `apiKey` from now on: stores it and loads its workspace. The key is taken as given.
@@ -66,6 +67,9 @@ Q_SIGNALS:
 
 private:
     void signOut(SignOutReason reason, const QString &detail);
+    // An answer without a workspace refuses the key when it is a 401 or 403, or the service's JSON
+    // holding no workspace.
+    void signOutAfterAnswer(int httpStatus, bool answeredWithJson, const QString &detail);
 
     const APIService m_apiService;
     std::optional<QString> m_apiKey;

@@ -1,6 +1,7 @@
 #include "ApiKeyPreference.h"
 #include "BuildConfig.h"
 #include "ColorSchemeWatcher.h"
+#include "PortalFileDialogs.h"
 #include "UploaderApplication.h"
 
 #include <QGuiApplication>
@@ -13,7 +14,10 @@ int main(int argc, char *argv[])
 {
     // The app keeps nothing on disk but the API key, not even compiled shaders.
     QCoreApplication::setAttribute(Qt::AA_DisableShaderDiskCache);
+    const bool portalTheme = PortalFileDialogs::requestPortalTheme();
     QGuiApplication app(argc, argv);
+    if (portalTheme)
+        PortalFileDialogs::fallBackUntilPortalAnswers();
     // Ties the window to the installed desktop entry, for its icon and name on the panel.
     QGuiApplication::setDesktopFileName(QString::fromUtf8(BuildConfig::desktopFileName));
     QGuiApplication::setOrganizationName(ApiKeyPreference::organizationName);

@@ -63,7 +63,7 @@ std::optional<QUrl> APIService::endpoint(const QString &path) const
     return url;
 }
 
-QCoro::Task<Result<std::optional<Workspace>>> APIService::pullStartupInformation(
+QCoro::Task<Result<APIService::StartupInformation>> APIService::pullStartupInformation(
     QString apiKey, CancellationToken *cancellation) const
 {
     const auto url = endpoint(QStringLiteral("/upload-app/pull-startup-information"));
@@ -77,19 +77,20 @@ QCoro::Task<Result<std::optional<Workspace>>> APIService::pullStartupInformation
         co_return sent.error();
     const HttpResponse &response = sent.value();
 
-    const auto unreadable = [&response](const QString &text) {
-        printDeserializingError(text);
-        return toError(APIServiceError::invalidURL).withHttpStatus(response.statusCode);
-    };
+    const Error unreadable = toError(APIServiceError::invalidURL).withHttpStatus(response.statusCode);
     const auto document = parseAnswer(response);
-    if (!document)
-        co_return unreadable(document.error().description());
+    if (!document) {
+        printDeserializingError(document.error().description());
+        co_return unreadable;
+    }
     if (!document.value().isObject())
-        co_return std::optional<Workspace>();
+        co_return StartupInformation{std::nullopt, response.statusCode};
     auto workspace = Workspace::fromJson(document.value().object());
-    if (!workspace)
-        co_return unreadable(caseName(NoWorkspaceDataError::noData));
-    co_return workspace;
+    if (!workspace) {
+        printDeserializingError(caseName(NoWorkspaceDataError::noData));
+        co_return unreadable.withJsonAnswer();
+    }
+    co_return StartupInformation{std::move(workspace), response.statusCode};
 }
 
 QCoro::Task<Result<BackblazePayload>> APIService::requestUploadSession(

@@ -11,11 +11,19 @@
 
 class CancellationToken;
 
-// Client of the service's three endpoints. Holds no state besides its base URL; the HTTP
-// status of an answer is never looked at, only its body.
+// Client of the service's three endpoints. Holds no state besides its base URL; an answer is
+// read from its body alone, whatever its HTTP status.
 class APIService
 {
 public:
+    // The startup answer: the workspace when the body's top level is an object that holds one,
+    // and the status it came with, which the caller may weigh.
+    struct StartupInformation
+    {
+        std::optional<Workspace> workspace;
+        int httpStatus = 0;
+    };
+
     // Answers larger than this are abandoned and read as unreadable.
     static constexpr qint64 maxAnswerBytes = 16 * 1024 * 1024;
 
@@ -25,8 +33,9 @@ public:
 
     const QString BASE_URL;
 
-    // No workspace (and no error) when the answer's top level is not an object.
-    QCoro::Task<Result<std::optional<Workspace>>> pullStartupInformation(
+    // No workspace (and no error) when the answer's top level is not an object. An unreadable
+    // answer fails with its status, and says whether it was JSON at all.
+    QCoro::Task<Result<StartupInformation>> pullStartupInformation(
         QString apiKey, CancellationToken *cancellation = nullptr) const;
 
     QCoro::Task<Result<BackblazePayload>> requestUploadSession(

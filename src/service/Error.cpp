@@ -78,3 +78,10 @@ Error Error::withHttpStatus(int status) const
     copy.m_httpStatus = status;
     return copy;
 }
+
+Error Error::withJsonAnswer() const
+{
+    Error copy = *this;
+    copy.m_answeredWithJson = true;
+    return copy;
+}

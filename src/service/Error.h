@@ -39,6 +39,9 @@ public:
     // The HTTP status of the answer the failure was read from, when there was one.
     std::optional<int> httpStatus() const { return m_httpStatus; }
     Error withHttpStatus(int status) const;
+    // That answer was a JSON document: the service's own words, not a proxy's or a portal's page.
+    bool answeredWithJson() const { return m_answeredWithJson; }
+    Error withJsonAnswer() const;
 
     friend bool operator==(const Error &a, const Error &b)
     {
@@ -50,4 +53,5 @@ private:
     qint64 m_code = 0;
     QString m_description;
     std::optional<int> m_httpStatus;
+    bool m_answeredWithJson = false;
 };

@@ -32,6 +32,7 @@ Item {
         showsCancel: true
         onCommit: changeKeyState.changeApiKey()
         onCancelClicked: changeKeyState.cancel()
+        Keys.onEscapePressed: changeKeyState.cancel()
     }
 
     Component.onCompleted: changeKeyState.runEntranceAnimation()

@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Dialogs
 import Vellumcast
 
 // One eye's file of a separate-eye video. A file dropped anywhere on it replaces the chosen
@@ -12,8 +11,7 @@ Column {
     required property string label
     required property url fileURL
     readonly property bool chosen: FilePickerRules.isChosen(fileURL)
-    // The pointer, or a drag carrying a file, is over the picker area.
-    readonly property bool isHovered: hover.hovered || dropArea.containsDrag
+    readonly property bool isHovered: area.isHovered
 
     signal fileURLEdited(url file)
 
@@ -25,25 +23,26 @@ Column {
         color: Theme.secondaryLabel
     }
 
-    Item {
+    FilePickerArea {
         id: area
         objectName: "eyePickerArea"
 
         width: parent.width
         implicitHeight: picker.chosen ? chosenRow.implicitHeight + 2 * Theme.defaultPadding : 60
         height: implicitHeight
+        radius: 8
 
-        HoverHandler {
-            id: hover
-        }
+        onFileDropped: file => picker.fileURLEdited(file)
+        onFileChosen: file => picker.fileURLEdited(file)
 
-        AbstractButton {
+        ActionButton {
             id: browseButton
             objectName: "browseButton"
 
             anchors.fill: parent
             visible: !picker.chosen
             hoverEnabled: true
+            focusRingRadius: 8
             Accessible.name: picker.label + ": drop or click to browse"
 
             contentItem: Label {
@@ -57,14 +56,9 @@ Column {
             background: Rectangle {
                 radius: 8
                 color: Theme.textBackground
-
-                FocusRing {
-                    controlRadius: 8
-                    visible: browseButton.visualFocus
-                }
             }
 
-            onClicked: dialog.open()
+            onClicked: area.browse()
         }
 
         Row {
@@ -102,33 +96,5 @@ Column {
                 onClicked: picker.fileURLEdited("")
             }
         }
-
-        RoundedOutline {
-            objectName: "eyePickerOutline"
-            anchors.fill: parent
-            radius: 8
-            lineWidth: 2
-            color: picker.isHovered ? Theme.systemBlue : Theme.separator
-            dashed: !picker.isHovered
-        }
-
-        DropArea {
-            id: dropArea
-            anchors.fill: parent
-            onEntered: drag => drag.accepted = FilePickerRules.isChosen(FilePickerRules.droppedFile(drag.urls))
-            onDropped: drop => {
-                drop.accept(Qt.CopyAction)
-                picker.fileURLEdited(FilePickerRules.droppedFile(drop.urls))
-            }
-        }
-    }
-
-    FileDialog {
-        id: dialog
-        objectName: "fileDialog"
-        // Known only once the picker is in a window, which may be after the dialog is made.
-        parentWindow: picker.Window.window
-        fileMode: FileDialog.OpenFile
-        onAccepted: picker.fileURLEdited(selectedFile)
     }
 }

@@ -19,6 +19,15 @@ bool FilePickerRules::acceptsOnlyZipArchives(const QString &label)
     return locale.toLower(label).contains(locale.toLower(QStringLiteral("fcpxml")));
 }
 
+QStringList FilePickerRules::nameFilters(const QString &label)
+{
+    // Patterns match case-sensitively in some dialogs: archives named on other systems are often
+    // in capitals.
+    if (acceptsOnlyZipArchives(label))
+        return {QStringLiteral("Zip archives (*.zip *.ZIP)")};
+    return {};
+}
+
 QUrl FilePickerRules::confirmedFile(const QString &label, const QUrl &chosen)
 {
     // The dialog's filter can be bypassed (typing a name, some portals): check again.

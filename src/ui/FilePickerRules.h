@@ -23,7 +23,9 @@ public:
     Q_INVOKABLE static QString kindDescription(const QUrl &file);
 
     // A picker whose label names FCPXML archives offers, and keeps, only zip files.
-    Q_INVOKABLE static bool acceptsOnlyZipArchives(const QString &label);
+    static bool acceptsOnlyZipArchives(const QString &label);
+    // The dialog's filters for a picker labelled `label`; none means any file.
+    Q_INVOKABLE static QStringList nameFilters(const QString &label);
     // What a picker labelled `label` stores when the dialog is confirmed with `chosen`.
     Q_INVOKABLE static QUrl confirmedFile(const QString &label, const QUrl &chosen);
 

@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Dialogs
 import QtQuick.Layouts
 import Vellumcast
 
@@ -24,10 +23,16 @@ Column {
         color: Theme.secondaryLabel
     }
 
-    Item {
+    FilePickerArea {
+        id: area
+
         width: parent.width
         implicitHeight: row.implicitHeight + 16
         height: implicitHeight
+        dropTarget: false
+        nameFilters: FilePickerRules.nameFilters(picker.label)
+
+        onFileChosen: file => picker.fileURLEdited(FilePickerRules.confirmedFile(picker.label, file))
 
         RoundedOutline {
             anchors.fill: parent
@@ -53,22 +58,15 @@ Column {
                 maximumLineCount: 1
             }
 
-            Button {
+            KeyFormButton {
                 objectName: "chooseButton"
+                prominent: false
+                topPadding: 6
+                bottomPadding: 6
                 text: "Choose"
                 Accessible.name: "Choose " + picker.label
-                onClicked: dialog.open()
+                onClicked: area.browse()
             }
         }
-    }
-
-    FileDialog {
-        id: dialog
-        objectName: "fileDialog"
-        // Known only once the picker is in a window, which may be after the dialog is made.
-        parentWindow: picker.Window.window
-        fileMode: FileDialog.OpenFile
-        nameFilters: FilePickerRules.acceptsOnlyZipArchives(picker.label) ? ["Zip archives (*.zip)"] : []
-        onAccepted: picker.fileURLEdited(FilePickerRules.confirmedFile(picker.label, selectedFile))
     }
 }

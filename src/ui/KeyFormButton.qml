@@ -2,8 +2,8 @@ import QtQuick
 import QtQuick.Controls
 import Vellumcast
 
-// A full-width button of the key screens: accent-filled when prominent, else bordered.
-Button {
+// A button of the key screens and dialogs: accent-filled when prominent, else bordered.
+ActionButton {
     id: control
 
     property bool prominent: true
@@ -17,6 +17,7 @@ Button {
     font.pixelSize: Theme.bodySize
     font.weight: prominent ? Font.DemiBold : Font.Normal
     opacity: enabled ? 1 : 0.45
+    focusRingRadius: 7
 
     contentItem: Text {
         text: control.text

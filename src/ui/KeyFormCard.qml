@@ -145,6 +145,7 @@ FocusScope {
 
                         width: parent.width
                         text: card.form.apiKey
+                        Accessible.name: "API Key"
                         topPadding: 8
                         bottomPadding: 8
                         leftPadding: 12

@@ -1,26 +1,33 @@
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Dialogs
 import Vellumcast
 
 // The main video file: an empty drop zone that also opens the file dialog, or the chosen file
 // with a button that clears it. The file and the status line belong to the upload screen; the
 // picker reports its changes through its signals.
-Item {
+FilePickerArea {
     id: picker
 
     required property url selectedFile
     readonly property bool chosen: FilePickerRules.isChosen(selectedFile)
-    // The pointer, or a drag carrying a file, is over the drop zone.
-    readonly property bool isHovered: dropZone.hovered || dropArea.containsDrag
 
     signal selectedFileEdited(url file)
     signal statusMessageEdited(string message)
 
     implicitWidth: chosen ? chosenRow.implicitWidth + 2 * Theme.defaultPadding : dropZone.implicitWidth
     implicitHeight: chosen ? chosenRow.implicitHeight + 2 * Theme.defaultPadding : 80
+    radius: 12
+    dropTarget: !chosen
 
-    AbstractButton {
+    onFileDropped: file => picker.selectedFileEdited(file)
+    onFileChosen: file => {
+        if (!FilePickerRules.isChosen(file))
+            return
+        picker.selectedFileEdited(file)
+        picker.statusMessageEdited("Selected: " + FilePickerRules.fileName(file))
+    }
+
+    ActionButton {
         id: dropZone
         objectName: "dropZone"
 
@@ -28,6 +35,7 @@ Item {
         visible: !picker.chosen
         padding: Theme.defaultPadding
         hoverEnabled: true
+        focusRingRadius: 12
         Accessible.name: "Drop your file here or click to browse"
 
         contentItem: Item {
@@ -60,33 +68,9 @@ Item {
         background: Rectangle {
             radius: 12
             color: Theme.textBackground
-
-            RoundedOutline {
-                objectName: "dropZoneOutline"
-                anchors.fill: parent
-                radius: 12
-                lineWidth: 2
-                color: picker.isHovered ? Theme.systemBlue : Theme.separator
-                dashed: !picker.isHovered
-            }
-
-            FocusRing {
-                controlRadius: 12
-                visible: dropZone.visualFocus
-            }
         }
 
-        onClicked: dialog.open()
-
-        DropArea {
-            id: dropArea
-            anchors.fill: parent
-            onEntered: drag => drag.accepted = FilePickerRules.isChosen(FilePickerRules.droppedFile(drag.urls))
-            onDropped: drop => {
-                drop.accept(Qt.CopyAction)
-                picker.selectedFileEdited(FilePickerRules.droppedFile(drop.urls))
-            }
-        }
+        onClicked: picker.browse()
     }
 
     Rectangle {
@@ -145,20 +129,6 @@ Item {
                     picker.statusMessageEdited("Ready to upload")
                 }
             }
-        }
-    }
-
-    FileDialog {
-        id: dialog
-        objectName: "fileDialog"
-        // Known only once the picker is in a window, which may be after the dialog is made.
-        parentWindow: picker.Window.window
-        fileMode: FileDialog.OpenFile
-        onAccepted: {
-            if (!FilePickerRules.isChosen(selectedFile))
-                return
-            picker.selectedFileEdited(selectedFile)
-            picker.statusMessageEdited("Selected: " + FilePickerRules.fileName(selectedFile))
         }
     }
 }

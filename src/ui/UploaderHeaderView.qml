@@ -2,8 +2,8 @@ import QtQuick
 import QtQuick.Controls
 import Vellumcast
 
-// The bar across the top of the upload screen: the workspace the key belongs to (a click on
-// it changes the key) and the button that shows or hides the upload screen's details. The
+// The bar across the top of the upload screen: the workspace the key belongs to (pressing it
+// changes the key, after asking while an upload runs) and the button that shows or hides the upload screen's details. The
 // two flags belong to the upload screen; the header reports changes through its signals.
 Rectangle {
     id: header
@@ -20,24 +20,25 @@ Rectangle {
     implicitHeight: workspaceDisplay.implicitHeight + 2 * Theme.defaultPadding
     color: Theme.controlBackground
 
-    Item {
+    ActionButton {
         id: workspaceDisplay
         objectName: "workspaceDisplay"
 
         anchors.left: parent.left
         anchors.leftMargin: Theme.defaultPadding
         anchors.verticalCenter: parent.verticalCenter
-        implicitWidth: displayRow.implicitWidth + 2 * Theme.defaultPadding
-        implicitHeight: displayRow.implicitHeight + 2 * Theme.defaultPadding
-        width: implicitWidth
-        height: implicitHeight
+        padding: Theme.defaultPadding
+        hoverEnabled: true
+        focusRingRadius: 12
         scale: header.isHeaderHovered ? 1.02 : 1
+        Accessible.name: header.sessionManager.hasWorkspace
+                         ? "Change API key (workspace " + header.sessionManager.workspaceName + ")"
+                         : "Change API key (workspace loading)"
 
         Behavior on scale { EaseInOut { duration: 200 } }
 
-        ShadowedRectangle {
+        background: ShadowedRectangle {
             objectName: "workspacePanel"
-            anchors.fill: parent
             radius: 12
             color: Theme.controlBackground
             shadowColor: Qt.rgba(Theme.systemBlue.r, Theme.systemBlue.g, Theme.systemBlue.b, 0.2)
@@ -48,10 +49,7 @@ Rectangle {
             Behavior on shadowOpacity { EaseInOut { duration: 200 } }
         }
 
-        Row {
-            id: displayRow
-
-            anchors.centerIn: parent
+        contentItem: Row {
             spacing: 15
 
             SymbolImage {
@@ -76,16 +74,15 @@ Rectangle {
             }
         }
 
-        MouseArea {
-            anchors.fill: parent
-            hoverEnabled: true
+        HoverHandler {
             cursorShape: Qt.PointingHandCursor
-            onContainsMouseChanged: header.headerHoverChanged(containsMouse)
-            onClicked: header.appManager.editingAPIKey = true
         }
+
+        onHoveredChanged: header.headerHoverChanged(hovered)
+        onClicked: header.appManager.requestKeyChange()
     }
 
-    AbstractButton {
+    ActionButton {
         id: detailsButton
         objectName: "detailsButton"
 
@@ -94,6 +91,7 @@ Rectangle {
         anchors.verticalCenter: parent.verticalCenter
         padding: 8
         hoverEnabled: true
+        focusRingRadius: height / 2
 
         ToolTip.text: header.showDetails ? "Hide details" : "Show details"
         Accessible.name: ToolTip.text

@@ -138,11 +138,16 @@ Error screenClosed()
 }
 
 FileUploaderState::FileUploaderState(QObject *parent)
-    : FileUploaderState(APIService(), parent)
+    : FileUploaderState(std::optional<APIService>(), parent)
 {
 }
 
 FileUploaderState::FileUploaderState(APIService apiService, QObject *parent)
+    : FileUploaderState(std::optional<APIService>(std::move(apiService)), parent)
+{
+}
+
+FileUploaderState::FileUploaderState(std::optional<APIService> apiService, QObject *parent)
     : QObject(parent)
     , m_apiService(std::move(apiService))
     , m_statusMessage(QStringLiteral("Ready to upload"))
@@ -157,15 +162,32 @@ FileUploaderState::FileUploaderState(APIService apiService, QObject *parent)
     m_transferEstimateRefresh.setInterval(transferEstimateRefreshInterval);
     connect(&m_transferEstimateRefresh, &QTimer::timeout, this,
             &FileUploaderState::refreshTransferEstimate);
+    for (const auto formChanged : {&FileUploaderState::selectedFileChanged,
+                                   &FileUploaderState::selectedFileLeftChanged,
+                                   &FileUploaderState::selectedFileRightChanged,
+                                   &FileUploaderState::selectedAIMEFileChanged,
+                                   &FileUploaderState::selectedFCPXMLZipChanged,
+                                   &FileUploaderState::videoNameChanged,
+                                   &FileUploaderState::selectedFileFormatChanged,
+                                   &FileUploaderState::requiresAIMEAndFCPXMLChanged,
+                                   &FileUploaderState::isUploadingChanged})
+        connect(this, formChanged, this, &FileUploaderState::refreshUploadDisabled);
+}
+
+FileUploaderState::~FileUploaderState()
+{
+    if (m_appManager && m_isUploading)
+        m_appManager->setUploadInProgress(false);
 }
 
 template<typename T>
-void FileUploaderState::assign(T &field, const T &value, void (FileUploaderState::*changed)())
+bool FileUploaderState::assign(T &field, const T &value, void (FileUploaderState::*changed)())
 {
     if (field == value)
-        return;
+        return false;
     field = value;
     Q_EMIT(this->*changed)();
+    return true;
 }
 
 void FileUploaderState::setSessionManager(SessionManager *sessionManager)
@@ -180,13 +202,20 @@ void FileUploaderState::setAppManager(AppManager *appManager)
 {
     if (m_appManager == appManager)
         return;
+    if (m_appManager)
+        disconnect(m_appManager, nullptr, this, nullptr);
     m_appManager = appManager;
+    if (m_appManager) {
+        connect(m_appManager, &AppManager::cancelUploadRequested, this, &FileUploaderState::cancelUpload);
+        m_appManager->setUploadInProgress(m_isUploading);
+    }
     Q_EMIT appManagerChanged();
 }
 
 void FileUploaderState::setSelectedFile(const QUrl &file)
 {
-    assign(m_selectedFile, file, &FileUploaderState::selectedFileChanged);
+    if (assign(m_selectedFile, file, &FileUploaderState::selectedFileChanged))
+        handleSelectedFileChange(file);
 }
 
 void FileUploaderState::setSelectedFileLeft(const QUrl &file)
@@ -241,7 +270,8 @@ void FileUploaderState::setVideoName(const QString &name)
 
 void FileUploaderState::setSelectedFileFormat(const QString &label)
 {
-    assign(m_selectedFileFormat, label, &FileUploaderState::selectedFileFormatChanged);
+    if (assign(m_selectedFileFormat, label, &FileUploaderState::selectedFileFormatChanged))
+        handleFileFormatChange();
 }
 
 void FileUploaderState::setSelectedPerspective(const QString &perspective)
@@ -261,6 +291,8 @@ void FileUploaderState::setIsUploading(bool uploading)
         m_transferEstimate.reset();
     }
     assign(m_isUploading, uploading, &FileUploaderState::isUploadingChanged);
+    if (m_appManager)
+        m_appManager->setUploadInProgress(uploading);
     refreshTransferEstimate();
 }
 
@@ -294,15 +326,22 @@ QStringList FileUploaderState::perspectiveOptions()
 
 void FileUploaderState::selectFileFormat(const QString &label)
 {
-    setSelectedFileFormat(label);
+    // The change handlers see the choice once it is complete: run on the format alone, they
+    // would keep an .aivu file that choosing "Separate" clears.
+    const bool formatChanged = assign(m_selectedFileFormat, label, &FileUploaderState::selectedFileFormatChanged);
+    bool fileChanged = false;
     if (label == FileFormat::separate) {
-        setSelectedFile(QUrl());
+        fileChanged = assign(m_selectedFile, QUrl(), &FileUploaderState::selectedFileChanged);
     } else {
         setSelectedFileLeft(QUrl());
         setSelectedFileRight(QUrl());
     }
     if (label == FileFormat::appleImmersive)
         setSelectedPerspective(QStringLiteral("180"));
+    if (fileChanged)
+        handleSelectedFileChange(m_selectedFile);
+    if (formatChanged)
+        handleFileFormatChange();
 }
 
 void FileUploaderState::handleSelectedFileChange(const QUrl &newFile)
@@ -322,29 +361,46 @@ void FileUploaderState::handleFileFormatChange()
         handleSelectedFileChange(m_selectedFile);
 }
 
+std::optional<QString> FileUploaderState::formProblem() const
+{
+    if (m_selectedFileFormat != FileFormat::separate) {
+        if (m_selectedFile.isEmpty() || m_videoName.isEmpty())
+            return QStringLiteral("Select a file and enter a name.");
+    } else if (m_selectedFileLeft.isEmpty() || m_selectedFileRight.isEmpty() || m_videoName.isEmpty()) {
+        return QStringLiteral("Select both files and enter a name.");
+    }
+    if (m_requiresAIMEAndFCPXML && (m_selectedAIMEFile.isEmpty() || m_selectedFCPXMLZip.isEmpty()))
+        return QStringLiteral("For .aivu files, both AIME and FCPXML are required.");
+    return std::nullopt;
+}
+
+void FileUploaderState::refreshUploadDisabled()
+{
+    assign(m_uploadDisabled, m_isUploading || formProblem().has_value(),
+           &FileUploaderState::uploadDisabledChanged);
+}
+
+APIService FileUploaderState::serviceForRun() const
+{
+    if (m_apiService)
+        return *m_apiService;
+    return m_sessionManager ? m_sessionManager->apiService() : APIService();
+}
+
 void FileUploaderState::startUpload()
 {
-    UploadPlan plan;
-    if (m_selectedFileFormat != FileFormat::separate) {
-        if (m_selectedFile.isEmpty() || m_videoName.isEmpty()) {
-            setStatusMessage(QStringLiteral("Select a file and enter a name."));
-            return;
-        }
-        plan.videoFiles = {m_selectedFile};
-    } else {
-        if (m_selectedFileLeft.isEmpty() || m_selectedFileRight.isEmpty() || m_videoName.isEmpty()) {
-            setStatusMessage(QStringLiteral("Select both files and enter a name."));
-            return;
-        }
-        plan.videoFiles = {m_selectedFileLeft, m_selectedFileRight};
+    if (const std::optional<QString> problem = formProblem()) {
+        setStatusMessage(*problem);
+        return;
     }
+    UploadPlan plan;
+    if (m_selectedFileFormat != FileFormat::separate)
+        plan.videoFiles = {m_selectedFile};
+    else
+        plan.videoFiles = {m_selectedFileLeft, m_selectedFileRight};
     if (m_selectedFileFormat == FileFormat::appleImmersive) {
         plan.aimeFile = m_selectedAIMEFile;
         plan.fcpxmlFile = m_selectedFCPXMLZip;
-    }
-    if (m_requiresAIMEAndFCPXML && (m_selectedAIMEFile.isEmpty() || m_selectedFCPXMLZip.isEmpty())) {
-        setStatusMessage(QStringLiteral("For .aivu files, both AIME and FCPXML are required."));
-        return;
     }
 
     QStringList paths;
@@ -363,7 +419,7 @@ void FileUploaderState::startUpload()
     setProgress(0.0);
 
     const RunHandle run{this, ++m_runGeneration};
-    runUpload(std::move(plan), run, m_apiService);
+    runUpload(std::move(plan), run, serviceForRun());
     // Started once the run waits for its first step, so that it never holds the run up.
     measurePlannedFiles(paths, run);
 }

@@ -53,6 +53,8 @@ class FileUploaderState : public QObject
     // Pointer-over flags of the format buttons by label; set through setHoverState.
     Q_PROPERTY(QVariantMap hoverStates READ hoverStates NOTIFY hoverStatesChanged)
     Q_PROPERTY(bool requiresAIMEAndFCPXML READ requiresAIMEAndFCPXML NOTIFY requiresAIMEAndFCPXMLChanged)
+    // The upload button is disabled: an upload runs, or startUpload would refuse the form.
+    Q_PROPERTY(bool uploadDisabled READ uploadDisabled NOTIFY uploadDisabledChanged)
 
     Q_PROPERTY(QStringList fileFormatOptions READ fileFormatOptions CONSTANT)
     Q_PROPERTY(QStringList perspectiveOptions READ perspectiveOptions CONSTANT)
@@ -69,9 +71,11 @@ public:
     static qint64 userPerceivedLength(const QString &text);
     static constexpr std::chrono::milliseconds successOverlayDuration{2000};
 
+    // Talks to the service its session talks to.
     explicit FileUploaderState(QObject *parent = nullptr);
-    // Talks to the service at apiService's base URL instead of the built-in one.
+    // Talks to the service at apiService's base URL.
     explicit FileUploaderState(APIService apiService, QObject *parent = nullptr);
+    ~FileUploaderState() override;
 
     SessionManager *sessionManager() const { return m_sessionManager; }
     void setSessionManager(SessionManager *sessionManager);
@@ -112,6 +116,7 @@ public:
     void setSelectedPerspective(const QString &perspective);
     QVariantMap hoverStates() const { return m_hoverStates; }
     bool requiresAIMEAndFCPXML() const { return m_requiresAIMEAndFCPXML; }
+    bool uploadDisabled() const { return m_uploadDisabled; }
 
     static QStringList fileFormatOptions();
     static QStringList perspectiveOptions();
@@ -120,9 +125,9 @@ public:
 
     // The action of a format button: sets the format and clears the other mode's files.
     Q_INVOKABLE void selectFileFormat(const QString &label);
-    // The screen calls these after every change of selectedFile and of selectedFileFormat.
-    Q_INVOKABLE void handleSelectedFileChange(const QUrl &newFile);
-    Q_INVOKABLE void handleFileFormatChange();
+    // Run after every change of selectedFile and of selectedFileFormat.
+    void handleSelectedFileChange(const QUrl &newFile);
+    void handleFileFormatChange();
 
     Q_INVOKABLE void startUpload();
     Q_INVOKABLE void cancelUpload();
@@ -152,9 +157,12 @@ Q_SIGNALS:
     void selectedPerspectiveChanged();
     void hoverStatesChanged();
     void requiresAIMEAndFCPXMLChanged();
+    void uploadDisabledChanged();
     void transferEstimateChanged();
 
 private:
+    FileUploaderState(std::optional<APIService> apiService, QObject *parent);
+
     // The files of one run, fixed when it starts; an empty side file URL means none.
     struct UploadPlan
     {
@@ -186,6 +194,11 @@ private:
                                        std::optional<QString> fcpxmlUrl, RunHandle run,
                                        const APIService &apiService,
                                        CancellationToken *cancellation);
+    // Why startUpload would refuse the form as it stands, or nothing when it would start.
+    std::optional<QString> formProblem() const;
+    void refreshUploadDisabled();
+    APIService serviceForRun() const;
+
     void markUploadCompleted();
     void handleUploadError(const Error &error);
 
@@ -200,10 +213,11 @@ private:
     void refreshTransferEstimate();
     void setRequiresAIMEAndFCPXML(bool required);
 
+    // Answers whether the value changed.
     template<typename T>
-    void assign(T &field, const T &value, void (FileUploaderState::*changed)());
+    bool assign(T &field, const T &value, void (FileUploaderState::*changed)());
 
-    const APIService m_apiService;
+    const std::optional<APIService> m_apiService;
     QPointer<SessionManager> m_sessionManager;
     QPointer<AppManager> m_appManager;
 
@@ -225,6 +239,7 @@ private:
     QString m_selectedPerspective;
     QVariantMap m_hoverStates;
     bool m_requiresAIMEAndFCPXML = false;
+    bool m_uploadDisabled = true;
 
     // The run started last; its token lives in the run and is gone once the run has ended.
     quint64 m_runGeneration = 0;

@@ -22,15 +22,6 @@ Item {
     readonly property bool isSeparate: uploaderState.selectedFileFormat === separateFormat
     readonly property bool isImmersive: uploaderState.selectedFileFormat === immersiveFormat
     readonly property string sideFileSuffix: uploaderState.requiresAIMEAndFCPXML ? " (Required)" : " (Optional)"
-    readonly property bool uploadDisabled: {
-        const form = uploaderState
-        const missingVideo = isSeparate
-            ? !FilePickerRules.isChosen(form.selectedFileLeft) || !FilePickerRules.isChosen(form.selectedFileRight)
-            : !FilePickerRules.isChosen(form.selectedFile)
-        const missingSideFile = form.requiresAIMEAndFCPXML
-            && (!FilePickerRules.isChosen(form.selectedAIMEFile) || !FilePickerRules.isChosen(form.selectedFCPXMLZip))
-        return missingVideo || form.videoName.length === 0 || form.isUploading || missingSideFile
-    }
 
     // Follows showDetails on the header's spring; the video information slides with it.
     property real detailsReveal: uploaderState.showDetails ? 1 : 0
@@ -40,16 +31,6 @@ Item {
     implicitHeight: 600
 
     Behavior on detailsReveal { Spring { response: 0.4; dampingFraction: 0.825 } }
-
-    Connections {
-        target: root.uploaderState
-        function onSelectedFileChanged() {
-            root.uploaderState.handleSelectedFileChange(root.uploaderState.selectedFile)
-        }
-        function onSelectedFileFormatChanged() {
-            root.uploaderState.handleFileFormatChange()
-        }
-    }
 
     Rectangle {
         anchors.fill: parent
@@ -180,7 +161,7 @@ Item {
                                 uploaderState: root.uploaderState
                                 showPerspective: !root.isImmersive
                                 onSubmitted: {
-                                    if (!root.uploadDisabled)
+                                    if (!root.uploaderState.uploadDisabled)
                                         root.uploaderState.startUpload()
                                 }
                             }
@@ -196,7 +177,7 @@ Item {
                             width: parent.width
                             isUploading: root.uploaderState.isUploading
                             buttonScale: root.uploaderState.uploadButtonScale
-                            enabled: !root.uploadDisabled
+                            enabled: !root.uploaderState.uploadDisabled
                             onClicked: root.uploaderState.startUpload()
                         }
                     }

@@ -4,7 +4,7 @@ import Vellumcast
 
 // One choice among several (a video format, a perspective): filled blue while chosen and
 // tinted while `isHovered`. Both changes animate here, whoever makes them.
-AbstractButton {
+ActionButton {
     id: control
 
     required property bool selected
@@ -20,7 +20,7 @@ AbstractButton {
     rightPadding: 8
     font.pixelSize: Theme.bodySize
     opacity: enabled ? 1 : 0.6
-    Accessible.role: Accessible.RadioButton
+    focusRingRadius: 8
     Accessible.name: text
     Accessible.checkable: true
     Accessible.checked: selected
@@ -52,11 +52,6 @@ AbstractButton {
             radius: 8
             lineWidth: 1
             color: Theme.blend(Theme.separator, Theme.systemBlue, control.selection)
-        }
-
-        FocusRing {
-            controlRadius: 8
-            visible: control.visualFocus
         }
     }
 }

@@ -3,7 +3,7 @@ import QtQuick.Controls
 import Vellumcast
 
 // The button that starts an upload; it turns grey with a spinner while one runs.
-AbstractButton {
+ActionButton {
     id: control
 
     required property bool isUploading
@@ -15,6 +15,7 @@ AbstractButton {
     font.weight: Font.DemiBold
     opacity: enabled ? 1 : 0.7
     scale: buttonScale
+    focusRingRadius: 12
     Accessible.name: text
 
     Behavior on buttonScale { Spring { response: 0.3; dampingFraction: 0.825 } }
@@ -70,10 +71,5 @@ AbstractButton {
         shadowOpacity: 0.3
         shadowRadius: 5
         shadowOffsetY: 3
-
-        FocusRing {
-            controlRadius: 12
-            visible: control.visualFocus
-        }
     }
 }

@@ -57,15 +57,25 @@ RowLayout {
         }
     }
 
-    Label {
-        objectName: "statusMessage"
+    // A status bar whose name follows the text: Qt 6.4 has no live region, and a Label would
+    // insist on being static text.
+    Item {
+        objectName: "statusLine"
         Layout.fillWidth: true
-        text: row.statusMessage
-        font.pixelSize: Theme.subheadlineSize
-        color: Theme.secondaryLabel
-        elide: Text.ElideRight
-        Accessible.role: Accessible.StaticText
-        Accessible.name: text
+        implicitHeight: statusText.implicitHeight
+        Accessible.role: Accessible.StatusBar
+        Accessible.name: row.statusMessage
+
+        Label {
+            id: statusText
+            objectName: "statusMessage"
+            anchors.fill: parent
+            text: row.statusMessage
+            font.pixelSize: Theme.subheadlineSize
+            color: Theme.secondaryLabel
+            elide: Text.ElideRight
+            Accessible.ignored: true
+        }
     }
 
     Label {
@@ -78,13 +88,14 @@ RowLayout {
         Accessible.name: text
     }
 
-    Item {
+    ProgressTrack {
         id: progressBar
         objectName: "progressBar"
 
         Layout.preferredWidth: 100
         Layout.preferredHeight: 8
         visible: row.isUploading
+        value: row.progress * 100
         Accessible.role: Accessible.ProgressBar
         Accessible.name: "Upload progress"
 
@@ -97,7 +108,7 @@ RowLayout {
         Rectangle {
             objectName: "progressFill"
             height: parent.height
-            width: row.progress * parent.width
+            width: progressBar.value / 100 * parent.width
             radius: 4
             color: Theme.systemBlue
 
@@ -105,7 +116,7 @@ RowLayout {
         }
     }
 
-    AbstractButton {
+    ActionButton {
         id: cancelButton
         objectName: "cancelButton"
 
@@ -113,6 +124,7 @@ RowLayout {
         visible: row.isUploading
         padding: 0
         hoverEnabled: true
+        focusRingRadius: width / 2
         Accessible.name: "Cancel upload"
         ToolTip.text: "Cancel upload"
         ToolTip.visible: hovered
@@ -123,11 +135,6 @@ RowLayout {
             pointSize: 15
             color: Theme.systemRed
             opacity: cancelButton.down ? 0.6 : 1
-        }
-
-        background: FocusRing {
-            controlRadius: width / 2
-            visible: cancelButton.visualFocus
         }
 
         onClicked: row.cancelClicked()

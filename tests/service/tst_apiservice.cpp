@@ -89,7 +89,7 @@ private Q_SLOTS:
         QVERIFY(request.body.isEmpty());
         QCOMPARE(result.ok(), printed.isEmpty());
         if (result) {
-            QCOMPARE(result.value() ? result.value()->workspaceName : QString(), workspace);
+            QCOMPARE(result.value().workspace ? result.value().workspace->workspaceName : QString(), workspace);
             QCOMPARE(output.lines(), QStringList());
             return;
         }

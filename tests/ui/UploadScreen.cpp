@@ -63,8 +63,7 @@ QQuickItem *UploadScreen::item(const QString &within, const QString &objectName)
 QObject *UploadScreen::dialog(const QString &picker) const
 {
     QQuickItem *pickerItem = item(picker);
-    return pickerItem ? pickerItem->findChild<QObject *>(QStringLiteral("fileDialog"), Qt::FindDirectChildrenOnly)
-                      : nullptr;
+    return pickerItem ? pickerItem->findChild<QObject *>(QStringLiteral("fileDialog")) : nullptr;
 }
 
 void UploadScreen::closeDialog(const QString &picker, const QUrl &file, bool confirm) const

@@ -1,9 +1,15 @@
 #include "ApiKeyPreference.h"
+#include "FileFormat.h"
+#include "FileUploaderState.h"
 #include "QuickDriver.h"
 #include "ServiceFixtures.h"
 
+#include <QAccessible>
+#include <QFile>
+#include <QPointer>
 #include <QQmlListReference>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -37,6 +43,7 @@ class ShellTest : public QObject
     Q_OBJECT
 
     std::unique_ptr<AppHarness> harness;
+    QTemporaryDir folder;
 
     bool start(const QString &storedKey = QString())
     {
@@ -60,8 +67,37 @@ class ShellTest : public QObject
         QuickDriver::type(harness->window(), key);
     }
 
+    QUrl videoFile()
+    {
+        QFile file(folder.filePath("dive.mov"));
+        if (!file.open(QIODevice::WriteOnly) || file.write("video bytes") != 11)
+            return {};
+        return QUrl::fromLocalFile(file.fileName());
+    }
+
+    FileUploaderState *uploadState() const
+    {
+        return harness->item("fileUploaderView")->property("uploaderState").value<FileUploaderState *>();
+    }
+
+    // Presses Tab until the control called `objectName` has the focus.
+    bool tabTo(const QString &objectName)
+    {
+        for (int step = 0; step < 40; ++step) {
+            const QQuickItem *focused = harness->window()->activeFocusItem();
+            if (focused && focused->objectName() == objectName)
+                return true;
+            QuickDriver::press(harness->window(), Qt::Key_Tab);
+        }
+        return false;
+    }
+
 private Q_SLOTS:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(folder.isValid());
+    }
     void cleanup() { harness.reset(); }
 
     void launchWithoutAStoredKeyShowsSignIn()
@@ -295,6 +331,112 @@ private Q_SLOTS:
             QuickDriver::click(harness->item("cancelButton"));
             QCOMPARE(harness->screen(), upload);
         }
+    }
+
+    // Sign-in, format, name, file, upload and key change with the keyboard alone.
+    void keyboardAloneSignsInUploadsAndChangesTheKey()
+    {
+        QVERIFY(start());
+        QAccessibleInterface *keyField = QAccessible::queryAccessibleInterface(harness->item("apiKeyField"));
+        QCOMPARE(keyField->text(QAccessible::Name), "API Key");
+        QCOMPARE(keyField->role(), QAccessible::EditableText);
+        harness->server().enqueue(workspaceNamed("Studio"));
+        enterKey("demo-key");
+        QuickDriver::press(harness->window(), Qt::Key_Return);
+        QTRY_COMPARE(text(harness->item("workspaceLabel")), "Studio");
+
+        QVERIFY(tabTo("format:2D"));
+        QuickDriver::press(harness->window(), Qt::Key_Space);
+        QVERIFY(tabTo("videoNameField"));
+        QuickDriver::type(harness->window(), "Reef");
+        QVERIFY(tabTo("dropZone"));
+        QuickDriver::press(harness->window(), Qt::Key_Return);
+        // Qt's own dialog: Ctrl+L opens its location field.
+        QTRY_COMPARE(harness->window()->activeFocusItem()->objectName(), "fileDialogDelegate0");
+        QTest::keyClick(harness->window(), Qt::Key_L, Qt::ControlModifier);
+        const QUrl video = videoFile();
+        QuickDriver::type(harness->window(), video.toLocalFile());
+        QuickDriver::press(harness->window(), Qt::Key_Return);
+        FileUploaderState *state = uploadState();
+        QTRY_COMPARE(state->selectedFile(), video);
+        QCOMPARE(state->selectedFileFormat(), FileFormat::twoD);
+        QCOMPARE(state->videoName(), "Reef");
+
+        harness->server().setDefaultResponse(ScriptedResponse::stall());
+        QVERIFY(tabTo("uploadButton"));
+        QuickDriver::press(harness->window(), Qt::Key_Return);
+        QVERIFY(state->isUploading());
+        QTRY_COMPARE(harness->server().requests().size(), 2);
+        QCOMPARE(harness->server().requests().value(1).header("X-VELLUMCAST-APPKEY"), "demo-key");
+
+        // The question first; Return keeps the upload, its default.
+        QVERIFY(tabTo("workspaceDisplay"));
+        QuickDriver::press(harness->window(), Qt::Key_Return);
+        QTRY_COMPARE(harness->window()->activeFocusItem()->objectName(), "keepUploadingButton");
+        QuickDriver::press(harness->window(), Qt::Key_Return);
+        QVERIFY(state->isUploading());
+        QVERIFY(tabTo("workspaceDisplay"));
+        QuickDriver::press(harness->window(), Qt::Key_Space);
+        QTRY_COMPARE(harness->window()->activeFocusItem()->objectName(), "keepUploadingButton");
+        QuickDriver::press(harness->window(), Qt::Key_Tab);
+        QCOMPARE(harness->window()->activeFocusItem()->objectName(), "cancelUploadButton");
+        QuickDriver::press(harness->window(), Qt::Key_Return);
+        QCOMPARE(harness->screen(), keyChange);
+        QVERIFY(!harness->app().appManager()->uploadInProgress());
+
+        // Escape leaves the key change without committing what was typed.
+        enterKey("typed");
+        QuickDriver::press(harness->window(), Qt::Key_Escape);
+        QCOMPARE(harness->screen(), upload);
+        QCOMPARE(harness->session().apiKey(), QString("demo-key"));
+        QCOMPARE(harness->server().requests().size(), 2);
+    }
+
+    void aRunningUploadEndsOnlyOnTheUsersWord_data()
+    {
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<bool>("confirm");
+        for (const char *trigger : {"header click", "window close", "quit shortcut"}) {
+            QTest::addRow("%s, keep uploading", trigger) << QString(trigger) << false;
+            QTest::addRow("%s, cancel upload", trigger) << QString(trigger) << true;
+        }
+    }
+
+    void aRunningUploadEndsOnlyOnTheUsersWord()
+    {
+        QFETCH(QString, trigger);
+        QFETCH(bool, confirm);
+        QVERIFY(startSignedIn("Studio"));
+        harness->server().setDefaultResponse(ScriptedResponse::stall());
+        QPointer<FileUploaderState> state = uploadState();
+        state->setSelectedFile(videoFile());
+        state->setVideoName("Reef");
+        state->startUpload();
+        QTRY_COMPARE(harness->server().requests().size(), 2);
+
+        const bool keyChangeAsked = trigger == "header click";
+        if (keyChangeAsked)
+            QuickDriver::click(harness->item("workspaceDisplay"));
+        else if (trigger == "window close")
+            harness->window()->close();
+        else
+            QTest::keyClick(harness->window(), Qt::Key_Q, Qt::ControlModifier);
+        QObject *dialog = harness->window()->findChild<QObject *>("uploadInProgressDialog");
+        QTRY_VERIFY(dialog->property("opened").toBool());
+        QCOMPARE(text(harness->item("uploadInProgressQuestion")),
+                 keyChangeAsked ? "An upload is in progress. Cancel it and change the key?"
+                                : "An upload is in progress. Cancel it and quit?");
+        QVERIFY(state->isUploading());
+        QVERIFY(harness->window()->isVisible());
+        QCOMPARE(harness->screen(), upload);
+
+        QuickDriver::click(harness->item(confirm ? "cancelUploadButton" : "keepUploadingButton"));
+        QTRY_VERIFY(!dialog->property("visible").toBool());
+        QCOMPARE(harness->app().appManager()->uploadInProgress(), !confirm);
+        QCOMPARE(harness->window()->isVisible(), !confirm || keyChangeAsked);
+        QCOMPARE(harness->screen(), confirm && keyChangeAsked ? keyChange : upload);
+        if (state)
+            QCOMPARE(state->isUploading(), !confirm);
     }
 
     void menuChecksForUpdatesAndHasNoSettings()

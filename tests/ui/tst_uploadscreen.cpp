@@ -73,6 +73,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
+        // As when a screen reader runs: Qt's controls then set their own roles.
+        QAccessible::setActive(true);
         QVERIFY(folder.isValid());
     }
 
@@ -198,31 +200,18 @@ private Q_SLOTS:
         QVERIFY(!shown(item("aimePicker")));
     }
 
-    // The screen keeps the format in step with the file, but leaves a state it is given alone.
     void aivuFileSwitchesToTheImmersiveFormat()
     {
-        screen.reset();
-        screen = std::make_unique<UploadScreen>(server->url("/api").toString());
-        screen->state().setSelectedFile(file("given.aivu"));
-        QVERIFY(screen->show());
-        QCOMPARE(screen->state().selectedFileFormat(), FileFormat::stereoscopicLeftRight);
-
-        screen->clickFormat(FileFormat::twoD);
+        screen->confirmDialog("singleFilePicker", file("given.aivu"));
         QCOMPARE(screen->state().selectedFileFormat(), FileFormat::appleImmersive);
         screen->clickFormat(FileFormat::twoD);
+        QCOMPARE(screen->state().selectedFileFormat(), FileFormat::appleImmersive);
         click(screen->item("singleFilePicker", "clearFileButton"));
+        screen->clickFormat(FileFormat::twoD);
         screen->confirmDialog("singleFilePicker", file("DIVE.AIVU"));
         QCOMPARE(screen->state().selectedFileFormat(), FileFormat::appleImmersive);
         QVERIFY(shown(item("aimePicker")));
         QCOMPARE(text(item("aimePicker")->childItems().first()), "AIME File (Optional)");
-    }
-
-    void perspectiveButtonsChooseThePerspective()
-    {
-        QCOMPARE(text(item("perspective:360")), "360°");
-        click(item("perspective:360"));
-        QCOMPARE(screen->state().selectedPerspective(), "360");
-        QVERIFY(item("perspective:360")->property("selected").toBool());
     }
 
     void formatButtonsTrackTheirHover()
@@ -260,7 +249,7 @@ private Q_SLOTS:
     void singlePickerTakesTheFirstDroppedFileAndLeavesTheStatus()
     {
         QQuickItem *zone = item("dropZone");
-        QQuickItem *outline = item("dropZoneOutline");
+        QQuickItem *outline = screen->item("singleFilePicker", "pickerOutline");
         QVERIFY(outline->property("dashed").toBool());
         QVERIFY(screen->dragEnter(zone, {file("first.mov")}));
         QVERIFY(!outline->property("dashed").toBool());
@@ -294,7 +283,7 @@ private Q_SLOTS:
     {
         screen->clickFormat(FileFormat::separate);
         QQuickItem *area = screen->item("rightEyePicker", "eyePickerArea");
-        QQuickItem *outline = screen->item("rightEyePicker", "eyePickerOutline");
+        QQuickItem *outline = screen->item("rightEyePicker", "pickerOutline");
         QVERIFY(screen->dragEnter(area, {file("right.mov")}));
         QVERIFY(!outline->property("dashed").toBool());
         screen->dragLeave();
@@ -329,7 +318,7 @@ private Q_SLOTS:
     {
         screen->clickFormat(FileFormat::appleImmersive);
         QObject *dialog = screen->dialog("fcpxmlPicker");
-        QCOMPARE(dialog->property("nameFilters").toStringList(), QStringList{"Zip archives (*.zip)"});
+        QCOMPARE(dialog->property("nameFilters").toStringList(), QStringList{"Zip archives (*.zip *.ZIP)"});
         QCOMPARE(screen->dialog("aimePicker")->property("nameFilters").toStringList(), QStringList());
 
         screen->confirmDialog("fcpxmlPicker", file("edit.fcpxml.ZIP"));
@@ -374,34 +363,68 @@ private Q_SLOTS:
             screen->confirmDialog("singleFilePicker", file("dive.mov"));
         typeName("Reef");
 
-        QStringList expected = QStringList{"detailsButton"} + pickerControls + QStringList{"videoNameField"};
+        QStringList expected = QStringList{"workspaceDisplay", "detailsButton"} + pickerControls
+                               + QStringList{"videoNameField"};
         for (const QString &label : FileFormat::fileFormatOptions())
             expected.append("format:" + label);
         expected += afterFormats;
 
-        item("detailsButton")->forceActiveFocus(Qt::TabFocusReason);
+        item("workspaceDisplay")->forceActiveFocus(Qt::TabFocusReason);
         QStringList visited;
         for (qsizetype step = 0; step < expected.size(); ++step) {
             QQuickItem *focused = screen->window()->activeFocusItem();
             QVERIFY(focused);
             visited.append(focused->objectName());
             QVERIFY2(!accessibleName(focused).isEmpty(), qPrintable(focused->objectName()));
+            if (QQuickItem *ring = QuickDriver::tryItem(focused, "focusRing"))
+                QVERIFY2(ring->isVisible(), qPrintable(focused->objectName()));
             QTest::keyClick(screen->window(), Qt::Key_Tab);
         }
         QCOMPARE(visited, expected);
-        QCOMPARE(screen->window()->activeFocusItem()->objectName(), "detailsButton");
+        QCOMPARE(screen->window()->activeFocusItem()->objectName(), "workspaceDisplay");
     }
 
-    void pickerControlsHaveAccessibleNames()
+    void controlsHaveAccessibleNamesAndRoles_data()
     {
-        QCOMPARE(accessibleName(item("dropZone")), "Drop your file here or click to browse");
-        screen->clickFormat(FileFormat::separate);
-        QCOMPARE(accessibleName(screen->item("leftEyePicker", "browseButton")),
-                 "Left Eye File: drop or click to browse");
-        screen->clickFormat(FileFormat::appleImmersive);
-        QCOMPARE(accessibleName(screen->item("fcpxmlPicker", "chooseButton")), "Choose FCPXML Zip (Optional)");
-        QCOMPARE(accessibleName(item("format:2D")), "2D");
-        QCOMPARE(accessibleName(item("uploadButton")), "Upload");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("within");
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("name");
+        const QString twoD = FileFormat::twoD;
+        QTest::newRow("workspace") << twoD << "" << "workspaceDisplay" << int(QAccessible::Button)
+                                   << "Change API key (workspace Northwind Studio)";
+        QTest::newRow("details") << twoD << "" << "detailsButton" << int(QAccessible::Button) << "Hide details";
+        QTest::newRow("drop zone") << twoD << "" << "dropZone" << int(QAccessible::Button)
+                                   << "Drop your file here or click to browse";
+        QTest::newRow("eye") << FileFormat::separate << "leftEyePicker" << "browseButton" << int(QAccessible::Button)
+                             << "Left Eye File: drop or click to browse";
+        QTest::newRow("choose") << FileFormat::appleImmersive << "fcpxmlPicker" << "chooseButton"
+                                << int(QAccessible::Button) << "Choose FCPXML Zip (Optional)";
+        QTest::newRow("name") << twoD << "" << "videoNameField" << int(QAccessible::EditableText) << "Video Name";
+        QTest::newRow("format") << twoD << "" << "format:2D" << int(QAccessible::Button) << "2D";
+        QTest::newRow("perspective") << twoD << "" << "perspective:60" << int(QAccessible::Button) << "60°";
+        QTest::newRow("upload") << twoD << "" << "uploadButton" << int(QAccessible::Button) << "Upload";
+        QTest::newRow("status") << twoD << "" << "statusLine" << int(QAccessible::StatusBar) << "Ready to upload";
+        QTest::newRow("progress") << twoD << "" << "progressBar" << int(QAccessible::ProgressBar) << "Upload progress";
+        QTest::newRow("cancel") << twoD << "" << "cancelButton" << int(QAccessible::Button) << "Cancel upload";
+    }
+
+    void controlsHaveAccessibleNamesAndRoles()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, within);
+        QFETCH(QString, control);
+        QFETCH(int, role);
+        QFETCH(QString, name);
+        screen->clickFormat(format);
+        QQuickItem *target = within.isEmpty() ? item(control) : screen->item(within, control);
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(target);
+        QVERIFY(accessible);
+        QCOMPARE(int(accessible->role()), role);
+        QCOMPARE(accessible->text(QAccessible::Name), name);
+        if (control.startsWith("format:") || control.startsWith("perspective:"))
+            QCOMPARE(accessible->state().checked, target->property("selected").toBool());
     }
 
     void returnInTheNameFieldStartsAnEnabledUpload()
@@ -448,6 +471,10 @@ private Q_SLOTS:
 
         screen->state().appendLog("Uploaded (45%)");
         QTRY_COMPARE(qRound(item("progressFill")->width()), 45);
+        QAccessibleValueInterface *value = QAccessible::queryAccessibleInterface(item("progressBar"))->valueInterface();
+        QVERIFY(value);
+        QCOMPARE(value->currentValue().toDouble(), 45.0);
+        QCOMPARE(value->maximumValue().toDouble(), 100.0);
 
         QStringList statuses;
         connect(&screen->state(), &FileUploaderState::statusMessageChanged, this,

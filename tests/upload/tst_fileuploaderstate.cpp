@@ -74,16 +74,11 @@ class FileUploaderStateTest : public QObject
         return QUrl::fromLocalFile(file.fileName());
     }
 
-    // Signed in, talking to the backend, and wired to its handlers the way the screen does it.
+    // Signed in and talking to the backend.
     std::unique_ptr<FileUploaderState> makeState()
     {
         auto state = std::make_unique<FileUploaderState>(APIService(backend->apiBaseUrl()));
         state->setSessionManager(session.get());
-        FileUploaderState *raw = state.get();
-        connect(raw, &FileUploaderState::selectedFileChanged, raw,
-                [raw] { raw->handleSelectedFileChange(raw->selectedFile()); });
-        connect(raw, &FileUploaderState::selectedFileFormatChanged, raw,
-                &FileUploaderState::handleFileFormatChange);
         return state;
     }
 
@@ -180,9 +175,13 @@ private Q_SLOTS:
         QCOMPARE(state->selectedFileFormat(), immersive);
         QCOMPARE(state->requiresAIMEAndFCPXML(), false);
 
-        // An .aivu file holds the format in place.
+        // An .aivu file holds the format in place, unless the choice clears the file.
         state->selectFileFormat(FileFormat::twoD);
         QCOMPARE(state->selectedFileFormat(), immersive);
+        state->selectFileFormat(separate);
+        QCOMPARE(state->selectedFileFormat(), separate);
+        QCOMPARE(state->requiresAIMEAndFCPXML(), false);
+        state->selectFileFormat(immersive);
 
         state->setSelectedFile(QUrl::fromLocalFile("/media/clip.mov"));
         QCOMPARE(state->requiresAIMEAndFCPXML(), true);
@@ -243,6 +242,7 @@ private Q_SLOTS:
             state->setSelectedFCPXMLZip(writeFile("edit.zip", "f"));
         state->setVideoName(name);
 
+        QVERIFY(state->uploadDisabled());
         state->startUpload();
         QCOMPARE(state->statusMessage(), status);
         QCOMPARE(state->isUploading(), false);
@@ -270,8 +270,10 @@ private Q_SLOTS:
         // Chosen now, but the format is not the immersive one: they are neither uploaded nor sent.
         state->setSelectedAIMEFile(writeFile("scene.aime", "a"));
         state->setSelectedFCPXMLZip(writeFile("edit.zip", "f"));
+        QVERIFY(!state->uploadDisabled());
         state->startUpload();
         QCOMPARE(state->statusMessage(), uploading);
+        QVERIFY(state->uploadDisabled());
         QTRY_COMPARE_WITH_TIMEOUT(state->statusMessage(), completed, 10000);
 
         QCOMPARE(backend->sessionFileNames(), QStringList({"left.mov", "right.mov"}));
