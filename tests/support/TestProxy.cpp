@@ -9,7 +9,6 @@ struct TestProxy::Client
     QTcpSocket *downstream = nullptr;
     QTcpSocket *upstream = nullptr;
     QByteArray upstreamHost; // host:port the upstream connection goes to
-    bool tunnel = false;
     qint64 bodyLeft = 0; // of the request being forwarded
 };
 
@@ -51,9 +50,9 @@ void TestProxy::accept()
 void TestProxy::serve(Client &client)
 {
     for (;;) {
-        if (client.tunnel || client.bodyLeft > 0) {
+        if (client.bodyLeft > 0) {
             relayBody(client);
-            if (client.tunnel || client.bodyLeft > 0)
+            if (client.bodyLeft > 0)
                 return;
         }
         if (!forwardHead(client))
@@ -63,13 +62,11 @@ void TestProxy::serve(Client &client)
 
 void TestProxy::relayBody(Client &client)
 {
-    const qint64 count = client.tunnel ? client.downstream->bytesAvailable()
-                                       : std::min(client.bodyLeft, client.downstream->bytesAvailable());
-    if (count <= 0 || !client.upstream)
+    const qint64 count = std::min(client.bodyLeft, client.downstream->bytesAvailable());
+    if (count <= 0)
         return;
     client.upstream->write(client.downstream->read(count));
-    if (!client.tunnel)
-        client.bodyLeft -= count;
+    client.bodyLeft -= count;
 }
 
 // Reads one request head; false until a whole one has arrived.
@@ -86,19 +83,9 @@ bool TestProxy::forwardHead(Client &client)
     const QList<QByteArray> parts = requestLine.split(' ');
     const QByteArray method = parts.value(0);
 
-    if (method == "CONNECT") {
-        if (!connectUpstream(client, parts.value(1), 443)) {
-            socket->write("HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n");
-            return true;
-        }
-        client.tunnel = true;
-        socket->write("HTTP/1.1 200 Connection established\r\n\r\n");
-        return true;
-    }
-
     const QUrl target(QString::fromLatin1(parts.value(1)));
     const QByteArray authority = target.authority().toLatin1();
-    if (!connectUpstream(client, authority.contains(':') ? authority : authority + ":80", 80)) {
+    if (!connectUpstream(client, authority.contains(':') ? authority : authority + ":80")) {
         socket->write("HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n");
         socket->disconnectFromHost();
         return false;
@@ -118,11 +105,8 @@ bool TestProxy::forwardHead(Client &client)
     return true;
 }
 
-bool TestProxy::connectUpstream(Client &client, const QByteArray &hostAndPort, quint16 defaultPort)
+bool TestProxy::connectUpstream(Client &client, const QByteArray &key)
 {
-    QByteArray key = hostAndPort;
-    if (!key.contains(':'))
-        key += ':' + QByteArray::number(defaultPort);
     if (client.upstream && client.upstreamHost == key)
         return true;
     const auto port = m_hosts.constFind(QString::fromLatin1(key));

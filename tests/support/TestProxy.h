@@ -7,9 +7,8 @@
 #include <QTcpServer>
 #include <QUrl>
 
-// An HTTP proxy on 127.0.0.1 for tests: forwards absolute-form requests (plain http) and tunnels
-// CONNECT (https). Host names are looked up in its own table only, so a client that reaches a
-// host listed there can only have come through the proxy.
+// A forwarding HTTP proxy on 127.0.0.1 for tests. Host names are looked up in its own table
+// only, so a client that reaches a host listed there can only have come through the proxy.
 class TestProxy : public QObject
 {
     Q_OBJECT
@@ -21,7 +20,7 @@ public:
 
     void addHost(const QString &name, quint16 port); // name:port reaches 127.0.0.1:port
 
-    // "PUT http://storage.test:1234/part?..." per forwarded request, "CONNECT host:port" per tunnel.
+    // "PUT http://storage.test:1234/part?... HTTP/1.1", one per forwarded request.
     const QList<QByteArray> &requestLines() const { return m_requestLines; }
 
 private:
@@ -31,7 +30,7 @@ private:
     void serve(Client &client);
     bool forwardHead(Client &client);
     void relayBody(Client &client);
-    bool connectUpstream(Client &client, const QByteArray &hostAndPort, quint16 defaultPort);
+    bool connectUpstream(Client &client, const QByteArray &hostAndPort);
 
     QTcpServer m_server;
     QHash<QString, quint16> m_hosts;

@@ -4,11 +4,10 @@
 #include "CancellationToken.h"
 #include "Diagnostics.h"
 #include "StorageClient.h"
+#include "TaskWaiter.h"
 #include "TestHttpServer.h"
 
 #include <QCoreApplication>
-#include <QCoro/QCoroTask>
-#include <QEventLoop>
 #include <QFile>
 #include <QList>
 #include <QTemporaryDir>
@@ -21,32 +20,6 @@
 #include <optional>
 
 namespace TransferTest {
-
-// Only there so that a broken cancellation or a lost answer fails a test instead of hanging it.
-inline constexpr std::chrono::seconds fallbackTimeout{20};
-
-// Runs the event loop until `task` finished, or gives up after `fallbackTimeout` (none then).
-// The task keeps its own state, so giving up leaves nothing dangling behind.
-template<typename T>
-std::optional<T> finishWithin(QCoro::Task<T> &&task, std::chrono::milliseconds limit = fallbackTimeout)
-{
-    struct State
-    {
-        std::optional<T> result;
-        QEventLoop loop;
-    };
-    auto state = std::make_shared<State>();
-    auto runner = [](QCoro::Task<T> awaited, std::shared_ptr<State> into) -> QCoro::Task<> {
-        into->result.emplace(co_await std::move(awaited));
-        into->loop.quit();
-    };
-    auto running = runner(std::move(task), state);
-    if (!state->result) {
-        QTimer::singleShot(limit, &state->loop, &QEventLoop::quit);
-        state->loop.exec();
-    }
-    return std::move(state->result);
-}
 
 // Records every wait the transfer asks for, in nanoseconds, and runs waits at `scale` of their
 // length (0: at once). `onWait` runs as each wait starts. Restores real waits when it goes.

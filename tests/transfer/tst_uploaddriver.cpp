@@ -383,7 +383,7 @@ private Q_SLOTS:
                                                                .arg(server->port())),
                                    messages, output);
 
-        QVERIFY(workspace && *workspace && workspace->value());
+        QVERIFY(workspace && *workspace && workspace->value().workspace);
         QCOMPARE(stored, true);
         const QByteArray port = QByteArray::number(server->port());
         QCOMPARE(proxy.requestLines(),
