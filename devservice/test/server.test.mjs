@@ -23,41 +23,32 @@ test("settings: S3's defaults, flags over the environment", () => {
   assert.deepEqual([given.apiKeys, given.chunkSize, given.minPartSize, given.apiPort], [['a', 'b'], 100, 0, 4100]);
 });
 
-async function startServer(t, args) {
-  const tmpDir = await mkdtemp(path.join(os.tmpdir(), 'devservice-test-'));
-  t.after(() => rm(tmpDir, { recursive: true }));
-  const child = spawn(process.execPath, [SERVER, '--quiet', ...args], {
-    stdio: ['pipe', 'pipe', 'inherit'],
-    env: { ...process.env, TMPDIR: tmpDir },
+// Stopped as the tests stop it (stdin closed) or as a shell does (SIGTERM): it prints only its
+// ready line, and its temporary store goes while a given storage dir stays.
+for (const [how, givenStore, stop] of [
+  ['stdin closes', false, (child) => child.stdin.end()],
+  ['SIGTERM comes', true, (child) => child.kill('SIGTERM')],
+]) {
+  test(`the process stops cleanly when ${how}`, async (t) => {
+    const tmpDir = await mkdtemp(path.join(os.tmpdir(), 'devservice-test-'));
+    t.after(() => rm(tmpDir, { recursive: true }));
+    const storageDir = givenStore ? await mkdtemp(path.join(tmpDir, 'given-')) : undefined;
+    const args = givenStore ? ['--storage-dir', storageDir] : ['--exit-on-stdin-close'];
+    const child = spawn(process.execPath, [SERVER, '--quiet', ...args],
+      { stdio: ['pipe', 'pipe', 'inherit'], env: { ...process.env, TMPDIR: tmpDir } });
+    const lines = createInterface({ input: child.stdout });
+    const stdout = [];
+    lines.on('line', (line) => stdout.push(line));
+    const [readyLine] = await once(lines, 'line');
+    const [, apiPort] = READY_LINE.exec(readyLine);
+    const workspace = await fetch(`http://127.0.0.1:${apiPort}/api/upload-app/pull-startup-information`,
+      { headers: { 'X-VELLUMCAST-APPKEY': 'vc_demo_key_0123456789' } });
+    assert.equal(workspace.status, 200);
+    assert.equal((await readdir(tmpDir)).length, 1);
+    stop(child);
+    assert.deepEqual(await once(child, 'exit'), [0, null]);
+    assert.deepEqual(stdout, [readyLine]);
+    assert.deepEqual(await readdir(tmpDir), givenStore ? [path.basename(storageDir)] : []);
+    if (givenStore) assert.deepEqual(await readdir(storageDir), ['vellumcast']);
   });
-  const lines = createInterface({ input: child.stdout });
-  const stdout = [];
-  lines.on('line', (line) => stdout.push(line));
-  const [readyLine] = await once(lines, 'line');
-  return { child, readyLine, stdout, tmpDir };
 }
-
-test('the process prints only its ready line and stops with its temporary store when stdin closes', async (t) => {
-  const { child, readyLine, stdout, tmpDir } = await startServer(t, ['--exit-on-stdin-close']);
-  const [, apiPort] = READY_LINE.exec(readyLine);
-  const workspace = await fetch(`http://127.0.0.1:${apiPort}/api/upload-app/pull-startup-information`, {
-    headers: { 'X-VELLUMCAST-APPKEY': 'vc_demo_key_0123456789' },
-  });
-  assert.equal(workspace.status, 200);
-  assert.equal((await readdir(tmpDir)).length, 1);
-  child.stdin.end();
-  assert.deepEqual(await once(child, 'exit'), [0, null]);
-  assert.deepEqual(stdout, [readyLine]);
-  assert.deepEqual(await readdir(tmpDir), []);
-});
-
-test('SIGTERM stops the process cleanly and keeps a given storage dir', async (t) => {
-  const storageDir = await mkdtemp(path.join(os.tmpdir(), 'devservice-test-store-'));
-  t.after(() => rm(storageDir, { recursive: true }));
-  const { child, readyLine, tmpDir } = await startServer(t, ['--storage-dir', storageDir]);
-  assert.match(readyLine, READY_LINE);
-  child.kill('SIGTERM');
-  assert.deepEqual(await once(child, 'exit'), [0, null]);
-  assert.deepEqual(await readdir(tmpDir), []);
-  assert.deepEqual(await readdir(storageDir), ['vellumcast']);
-});

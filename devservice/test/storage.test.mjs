@@ -3,9 +3,11 @@ import { randomBytes } from 'node:crypto';
 import { after, before, test } from 'node:test';
 
 import {
-  completionDocument, postCompletion, putBytes, rawPut, requestSession, s3ErrorCode, startService, uploadChunks,
+  completionDocument, postCompletion, putBytes, rawPut, requestSession, s3ErrorCode, startService,
 } from '../testing/helpers.mjs';
 
+// A sound upload is proven end to end (tests/e2e); here the rules s3rver does not enforce on its
+// own, which would let a wrong completion from the app pass unseen.
 const CHUNK = 1024;
 let service;
 before(async () => {
@@ -32,23 +34,6 @@ async function uploadedSession(sizes) {
   }
   return { session, parts };
 }
-
-test('a multipart upload completes and reads back byte for byte; an empty file goes up in one PUT', async () => {
-  const data = randomBytes(3 * CHUNK + 17);
-  const session = await requestSession(service, 'movie file.mov', data.length);
-  const parts = await uploadChunks(session, data);
-  assert.equal(parts.length, 4);
-  assert.ok(parts.every(({ etag }) => /^"[0-9a-f]{32}"$/.test(etag)));
-  assert.deepEqual(await completeWith(session, completionDocument(parts)), [200, undefined]);
-  assert.ok(Buffer.from(await (await fetch(session.bbUrl)).arrayBuffer()).equals(data));
-  const viaControl = await fetch(`${service.controlUrl}/object?url=${encodeURIComponent(session.bbUrl)}`);
-  assert.ok(Buffer.from(await viaControl.arrayBuffer()).equals(data));
-
-  const empty = await requestSession(service, 'empty.mov', 0);
-  assert.equal((await putBytes(empty.presignedChunkUrls[0].url, Buffer.alloc(0))).status, 200);
-  const stored = await fetch(empty.bbUrl);
-  assert.deepEqual([stored.status, (await stored.arrayBuffer()).byteLength], [200, 0]);
-});
 
 test("completions breaking a rule get S3's error and leave the upload open", async () => {
   const { session, parts } = await uploadedSession([CHUNK, CHUNK, 5]);

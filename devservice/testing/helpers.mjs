@@ -36,17 +36,6 @@ export const putBytes = (url, body) => fetch(url, { method: 'PUT', body });
 export const postCompletion = (url, body) =>
   fetch(url, { method: 'POST', headers: { 'Content-Type': 'application/xml' }, body });
 
-/** PUTs each chunk of `data` to its URL; answers the parts for the completion document. */
-export async function uploadChunks(session, data) {
-  const parts = [];
-  for (const [index, { url, chunkId }] of session.presignedChunkUrls.entries()) {
-    const response = await putBytes(url, data.subarray(index * session.chunkSize, (index + 1) * session.chunkSize));
-    if (response.status !== 200) throw new Error(`part ${chunkId}: ${response.status} ${await response.text()}`);
-    parts.push({ partNumber: chunkId, etag: response.headers.get('etag') });
-  }
-  return parts;
-}
-
 export const s3ErrorCode = async (response) => /<Code>([^<]*)<\/Code>/.exec(await response.text())?.[1];
 
 /** A PUT sent as written: fetch would add Content-Length and resolve dot segments. */

@@ -15,30 +15,14 @@
 namespace {
 const QString servicesConnectionName = QStringLiteral("fake-desktop-services");
 const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
-const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-
-// Anyone may own any name and call anyone; no service directories, so nothing is activated.
-QByteArray busConfiguration(const QString &socketFolder)
-{
-    return "<busconfig><type>session</type><listen>unix:dir=" + socketFolder.toUtf8()
-            + "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
-              "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
-}
-
-QDBusConnection services()
-{
-    return QDBusConnection(servicesConnectionName);
-}
 }
 
 FakeDesktopBus::~FakeDesktopBus()
 {
-    for (const QString &name : std::as_const(m_connectionNames))
+    for (const QString &name : std::as_const(m_connectionNames) + QStringList{servicesConnectionName})
         QDBusConnection::disconnectFromBus(name);
-    QDBusConnection::disconnectFromBus(servicesConnectionName);
-    for (const Inhibition &inhibition : std::as_const(inhibitions))
-        if (inhibition.lockReadEnd >= 0)
-            ::close(inhibition.lockReadEnd);
+    for (const int readEnd : std::as_const(m_logindLockReadEnds))
+        ::close(readEnd);
     m_daemon.kill();
     m_daemon.waitForFinished();
 }
@@ -48,9 +32,13 @@ QString FakeDesktopBus::start()
     const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
     if (daemon.isEmpty())
         return QStringLiteral("dbus-daemon is not installed (scripts/setup installs it)");
+    // Anyone may own any name and call anyone; no service directories, so nothing is activated.
     QFile configuration(m_folder.filePath(QStringLiteral("bus.conf")));
     if (!m_folder.isValid() || !configuration.open(QIODevice::WriteOnly)
-        || configuration.write(busConfiguration(m_folder.path())) < 0)
+        || configuration.write("<busconfig><type>session</type><listen>unix:dir=" + m_folder.path().toUtf8()
+                               + "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow "
+                                 "send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow "
+                                 "own=\"*\"/></policy></busconfig>\n") < 0)
         return QStringLiteral("cannot write the bus configuration");
     configuration.close();
 
@@ -58,48 +46,45 @@ QString FakeDesktopBus::start()
     m_daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_daemon.start(daemon, {QStringLiteral("--config-file=") + configuration.fileName(),
                             QStringLiteral("--nofork"), QStringLiteral("--print-address")});
-    while (!m_daemon.canReadLine()) {
+    while (!m_daemon.canReadLine())
         if (!m_daemon.waitForReadyRead(10000))
             return QStringLiteral("dbus-daemon did not start: ") + m_daemon.errorString();
-    }
     m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
-    if (!QDBusConnection::connectToBus(m_address, servicesConnectionName).isConnected())
+    m_services = QDBusConnection::connectToBus(m_address, servicesConnectionName);
+    if (!m_services.isConnected())
         return QStringLiteral("cannot connect to the bus at ") + m_address;
     return {};
 }
 
-QDBusConnection FakeDesktopBus::connect(const QString &connectionName)
+QDBusConnection FakeDesktopBus::connect()
 {
-    m_connectionNames.append(connectionName);
-    return QDBusConnection::connectToBus(m_address, connectionName);
+    m_connectionNames.append(QStringLiteral("fake-desktop-client-%1").arg(m_connectionNames.size()));
+    return QDBusConnection::connectToBus(m_address, m_connectionNames.constLast());
 }
 
 void FakeDesktopBus::servePortal()
 {
-    services().registerVirtualObject(portalPath, this, QDBusConnection::SubPath);
-    services().registerService(portalService);
+    m_services.registerVirtualObject(portalPath, this, QDBusConnection::SubPath);
+    m_services.registerService(QStringLiteral("org.freedesktop.portal.Desktop"));
 }
 
 void FakeDesktopBus::serveLogind()
 {
-    services().registerVirtualObject(QStringLiteral("/org/freedesktop/login1"), this);
-    services().registerService(QStringLiteral("org.freedesktop.login1"));
+    m_services.registerVirtualObject(QStringLiteral("/org/freedesktop/login1"), this);
+    m_services.registerService(QStringLiteral("org.freedesktop.login1"));
 }
 
 bool FakeDesktopBus::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)
 {
     const QString method = message.interface() + QLatin1Char('.') + message.member();
-    if (method == u"org.freedesktop.portal.Inhibit.Inhibit" && portalRefuses)
-        connection.send(message.createErrorReply(QDBusError::UnknownMethod, QStringLiteral("No inhibit backend")));
-    else if (method == u"org.freedesktop.portal.Inhibit.Inhibit" && portalHoldsAnswers)
+    if (method == u"org.freedesktop.portal.Inhibit.Inhibit" && portalHoldsAnswers)
         m_heldCalls.append(message);
     else if (method == u"org.freedesktop.portal.Inhibit.Inhibit")
         grantPortal(message);
     else if (method == u"org.freedesktop.login1.Manager.Inhibit")
         grantLogind(message);
     else if (method == u"org.freedesktop.portal.Request.Close") {
-        for (Inhibition &inhibition : inhibitions)
-            inhibition.closed = inhibition.closed || inhibition.portalHandle == message.path();
+        m_openPortalRequests.removeAll(message.path());
         connection.send(message.createReply());
     } else if (method == u"org.freedesktop.portal.Settings.Read") {
         // Read answers the value wrapped once more than SettingChanged does.
@@ -114,32 +99,26 @@ void FakeDesktopBus::grantPortal(const QDBusMessage &call)
 {
     const QList<QVariant> arguments = call.arguments();
     const QVariantMap options = qdbus_cast<QVariantMap>(arguments.value(2));
-    QStringList optionTexts;
-    for (auto option = options.cbegin(); option != options.cend(); ++option)
-        optionTexts.append(option.key() + QStringLiteral(": ") + option.value().toString());
-    const QString handle = portalPath + QStringLiteral("/request/test/r%1").arg(inhibitions.size());
-    grantedRequests.append(QStringLiteral("portal Inhibit('%1', %2, {%3})")
+    grantedRequests.append(QStringLiteral("portal Inhibit('%1', %2, {reason: %3})")
                                .arg(arguments.value(0).toString(), arguments.value(1).toString(),
-                                    optionTexts.join(u", ")));
-    inhibitions.append({handle});
-    services().send(call.createReply(QVariant::fromValue(QDBusObjectPath(handle))));
+                                    options.value(QStringLiteral("reason")).toString()));
+    m_openPortalRequests.append(portalPath + QStringLiteral("/request/test/r%1").arg(grantedRequests.size()));
+    m_services.send(call.createReply(QVariant::fromValue(QDBusObjectPath(m_openPortalRequests.constLast()))));
 }
 
 void FakeDesktopBus::grantLogind(const QDBusMessage &call)
 {
     int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
-        services().send(call.createErrorReply(QDBusError::Failed, QStringLiteral("no pipe")));
-        return;
-    }
-    QStringList arguments;
-    for (const QVariant &argument : call.arguments())
-        arguments.append(argument.toString());
-    grantedRequests.append(QStringLiteral("logind Inhibit(%1)").arg(arguments.join(u", ")));
-    inhibitions.append({QString(), ends[0]});
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        qFatal("no pipe for a logind lock");
+    const QList<QVariant> arguments = call.arguments();
+    grantedRequests.append(QStringLiteral("logind Inhibit(%1, %2, %3, %4)")
+                               .arg(arguments.value(0).toString(), arguments.value(1).toString(),
+                                    arguments.value(2).toString(), arguments.value(3).toString()));
+    m_logindLockReadEnds.append(ends[0]);
     QDBusUnixFileDescriptor writeEnd;
     writeEnd.giveFileDescriptor(ends[1]);
-    services().send(call.createReply(QVariant::fromValue(writeEnd)));
+    m_services.send(call.createReply(QVariant::fromValue(writeEnd)));
 }
 
 void FakeDesktopBus::answerHeldCalls()
@@ -148,18 +127,15 @@ void FakeDesktopBus::answerHeldCalls()
         grantPortal(call);
 }
 
-bool FakeDesktopBus::isReleased(const Inhibition &inhibition) const
-{
-    if (inhibition.lockReadEnd < 0)
-        return inhibition.closed;
-    pollfd readEnd{inhibition.lockReadEnd, POLLIN, 0};
-    return ::poll(&readEnd, 1, 0) == 1 && (readEnd.revents & POLLHUP);
-}
-
 int FakeDesktopBus::activeInhibitions() const
 {
-    return int(std::count_if(inhibitions.cbegin(), inhibitions.cend(),
-                             [this](const Inhibition &inhibition) { return !isReleased(inhibition); }));
+    qsizetype held = m_openPortalRequests.size();
+    // A lock is held while some copy of its write end is open.
+    for (const int readEnd : m_logindLockReadEnds) {
+        pollfd lock{readEnd, POLLIN, 0};
+        held += !(::poll(&lock, 1, 0) == 1 && (lock.revents & POLLHUP));
+    }
+    return int(held);
 }
 
 void FakeDesktopBus::setColorScheme(uint colorScheme)
@@ -169,5 +145,5 @@ void FakeDesktopBus::setColorScheme(uint colorScheme)
                                                       QStringLiteral("SettingChanged"));
     changed << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme")
             << QVariant::fromValue(QDBusVariant(colorScheme));
-    services().send(changed);
+    m_services.send(changed);
 }

@@ -14,32 +14,22 @@
 class FakeDesktopBus : public QDBusVirtualObject
 {
 public:
-    struct Inhibition
-    {
-        QString portalHandle;
-        int lockReadEnd = -1; // logind's lock is the write end of this pipe
-        bool closed = false;
-    };
-
     ~FakeDesktopBus() override;
 
     // Empty when it is up; otherwise why not.
     QString start();
     QString address() const { return m_address; }
-    // A further client connection to the bus, under a name of its own.
-    QDBusConnection connect(const QString &connectionName);
+    // A further client connection to the bus.
+    QDBusConnection connect();
 
     void servePortal();
     void serveLogind();
 
-    // The portal answers Inhibit with its error, as one without an inhibit backend does.
-    bool portalRefuses = false;
     // The portal keeps its answers to Inhibit back until answerHeldCalls().
     bool portalHoldsAnswers = false;
     void answerHeldCalls();
     qsizetype heldCallCount() const { return m_heldCalls.size(); }
 
-    QList<Inhibition> inhibitions;
     // The calls granted, as the services read them.
     QStringList grantedRequests;
     int activeInhibitions() const;
@@ -53,12 +43,14 @@ public:
 private:
     void grantPortal(const QDBusMessage &call);
     void grantLogind(const QDBusMessage &call);
-    bool isReleased(const Inhibition &inhibition) const;
 
     QTemporaryDir m_folder;
     QProcess m_daemon;
     QString m_address;
+    QDBusConnection m_services{QString()}; // the connection the services answer from
     QStringList m_connectionNames;
     QList<QDBusMessage> m_heldCalls;
+    QStringList m_openPortalRequests;
+    QList<int> m_logindLockReadEnds; // each lock is the write end of its pipe
     uint m_colorScheme = 0;
 };

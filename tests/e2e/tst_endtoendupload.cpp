@@ -5,23 +5,17 @@
 #include "FileFormat.h"
 #include "FileUploaderState.h"
 #include "SessionManager.h"
+#include "WorkflowRun.h"
 
-#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
-#include <QRandomGenerator>
-#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 constexpr qint64 chunk = 5 * 1024 * 1024;
-
-QByteArray sha256(const QByteArray &bytes)
-{
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
-}
 }
 
 // Whole runs of the upload screen's task against the real service protocol, real presigned
@@ -34,140 +28,91 @@ class EndToEndUploadTest : public QObject
     DevService stack;
     QTemporaryDir folder;
     std::unique_ptr<SessionManager> session;
-    QHash<QUrl, QByteArray> fileHashes;
-
-    QUrl writeFile(const QString &name, qint64 size)
-    {
-        QList<quint32> words(size / 4 + 1);
-        QRandomGenerator(quint32(size)).fillRange(words.data(), words.size());
-        const QByteArray bytes(reinterpret_cast<const char *>(words.constData()), size);
-        QFile file(folder.filePath(name));
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != size)
-            qFatal("cannot write %s", qPrintable(file.fileName()));
-        const QUrl url = QUrl::fromLocalFile(file.fileName());
-        fileHashes.insert(url, sha256(bytes));
-        return url;
-    }
-
-    QByteArray storedHash(const QString &bbUrl)
-    {
-        const auto object = stack.object(bbUrl);
-        return object ? sha256(*object) : QByteArray("missing");
-    }
-
-    std::unique_ptr<FileUploaderState> makeState(const QString &videoName)
-    {
-        auto state = std::make_unique<FileUploaderState>(APIService(stack.apiUrl()));
-        state->setSessionManager(session.get());
-        state->setVideoName(videoName);
-        return state;
-    }
-
-    // Runs the upload to its end; answers the storage URLs of the sessions it was handed.
-    QStringList run(FileUploaderState &state)
-    {
-        const qsizetype sessionsBefore = stack.sessions().size();
-        QSignalSpy finished(&state, &FileUploaderState::isUploadingChanged);
-        Diagnostics::Capture output;
-        state.startUpload();
-        if (!state.isUploading() || !finished.wait(120000) || state.statusMessage() != u"Upload completed!")
-            qWarning().noquote() << state.statusMessage() << state.logs();
-        QStringList urls;
-        for (const QJsonValue handedOut : stack.sessions())
-            urls.append(handedOut["bbUrl"].toString());
-        return urls.mid(sessionsBefore);
-    }
 
 private Q_SLOTS:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
         QFile::remove(ApiKeyPreference::filePath());
-        QVERIFY(folder.isValid());
+        // Names with spaces, letters beyond ASCII and characters URLs treat specially, all the way.
+        QVERIFY(folder.isValid() && QDir(folder.path()).mkdir("Übung 水中"));
         QVERIFY2(stack.start({"--chunk-size", QString::number(chunk)}), qPrintable(stack.failure()));
         session = std::make_unique<SessionManager>(APIService(stack.apiUrl()));
         session->setApiKey(DevService::demoKey);
     }
 
-    void everySizeArrivesByteIdenticalAndIsRegistered_data()
+    // The files in the order they are sent, each with the library entry's key for its URL.
+    void everyFormatAndSizeArrivesByteIdenticalAndIsRegistered_data()
     {
-        QTest::addColumn<qint64>("size");
-        QTest::newRow("empty") << qint64(0);
-        QTest::newRow("one byte") << qint64(1);
-        QTest::newRow("chunk - 1") << chunk - 1;
-        QTest::newRow("chunk") << chunk;
-        QTest::newRow("chunk + 1") << chunk + 1;
-        QTest::newRow("3.5 chunks") << chunk * 7 / 2;
-        QTest::newRow("64 MiB") << qint64(64 * 1024 * 1024);
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QList<qint64>>("sizes");
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QString>("registeredFormat");
+        const QStringList video{"video_url_left"};
+        QTest::newRow("empty") << FileFormat::twoD << QList<qint64>{0} << video << "2D";
+        QTest::newRow("one byte") << FileFormat::twoD << QList<qint64>{1} << video << "2D";
+        QTest::newRow("chunk - 1") << FileFormat::twoD << QList<qint64>{chunk - 1} << video << "2D";
+        QTest::newRow("chunk") << FileFormat::twoD << QList<qint64>{chunk} << video << "2D";
+        QTest::newRow("chunk + 1") << FileFormat::twoD << QList<qint64>{chunk + 1} << video << "2D";
+        QTest::newRow("3.5 chunks") << FileFormat::twoD << QList<qint64>{chunk * 7 / 2} << video << "2D";
+        QTest::newRow("64 MiB") << FileFormat::twoD << QList<qint64>{64 * 1024 * 1024} << video << "2D";
+        QTest::newRow("both eyes") << FileFormat::separate << QList<qint64>{chunk * 3 / 2, 1000}
+                                   << QStringList{"video_url_left", "video_url_right"} << "Separate";
+        QTest::newRow("immersive, side files first")
+            << FileFormat::appleImmersive << QList<qint64>{4096, chunk + 17, 2 * chunk + 3}
+            << QStringList{"aime_url", "fcpxml_url", "video_url_left"} << "AIV";
     }
 
-    void everySizeArrivesByteIdenticalAndIsRegistered()
+    void everyFormatAndSizeArrivesByteIdenticalAndIsRegistered()
     {
-        QFETCH(qint64, size);
-        const QUrl video = writeFile(QStringLiteral("clip %1 bytes.mov").arg(size), size);
-        auto state = makeState(QStringLiteral("Clip %1").arg(size));
-        state->selectFileFormat(FileFormat::twoD);
-        state->setSelectedFile(video);
+        QFETCH(QString, format);
+        QFETCH(QList<qint64>, sizes);
+        QFETCH(QStringList, keys);
+        QFETCH(QString, registeredFormat);
+        const QString videoName = QString::fromUtf8(QTest::currentDataTag());
+        FileUploaderState state{APIService(stack.apiUrl())};
+        state.setSessionManager(session.get());
+        state.selectFileFormat(format);
+        state.setVideoName(videoName);
+        QStringList names;
+        QByteArrayList hashes;
+        for (qsizetype i = 0; i < keys.size(); ++i) {
+            const QString extension = keys[i] == u"aime_url" ? ".aime" : keys[i] == u"fcpxml_url" ? ".fcpxml.zip" : ".mov";
+            names.append(videoName + " – Plongée 🐠 (take 2) + 100% #" + QString::number(i) + " & more=ok" + extension);
+            const QByteArray bytes = sampleBytes(names[i], sizes[i]);
+            const QString path = folder.filePath("Übung 水中/" + names[i]);
+            QVERIFY(writeFile(path, bytes));
+            hashes.append(sha256(bytes));
+            const QUrl file = QUrl::fromLocalFile(path);
+            if (keys[i] == u"aime_url")
+                state.setSelectedAIMEFile(file);
+            else if (keys[i] == u"fcpxml_url")
+                state.setSelectedFCPXMLZip(file);
+            else if (keys[i] == u"video_url_right")
+                state.setSelectedFileRight(file);
+            else if (format == FileFormat::separate)
+                state.setSelectedFileLeft(file);
+            else
+                state.setSelectedFile(file);
+        }
+        const qsizetype sessionsBefore = stack.sessions().size();
 
-        const QStringList urls = run(*state);
-        QCOMPARE(state->statusMessage(), "Upload completed!");
-        QCOMPARE(urls.size(), 1);
-        QCOMPARE(storedHash(urls[0]), fileHashes.value(video));
+        Diagnostics::Capture output;
+        QVERIFY2(startAndFinish(state), qPrintable(runSummary(state)));
+        QCOMPARE(state.statusMessage(), "Upload completed!");
+        const QJsonArray sessions = stack.sessions();
+        QCOMPARE(sessions.size() - sessionsBefore, names.size());
         const QJsonObject entry = stack.library().last().toObject();
-        QCOMPARE(entry["video_url_left"].toString(), urls[0]);
-        QCOMPARE(entry["file_format_3d"].toString(), "2D");
-        QCOMPARE(entry["video_name"].toString(), QStringLiteral("Clip %1").arg(size));
-    }
-
-    void immersiveRunStoresSideFilesFirstAndRegistersEveryUrl()
-    {
-        auto state = makeState("Reef Dive");
-        const QUrl aime = writeFile("scene.aime", 4096);
-        const QUrl fcpxml = writeFile("edit.fcpxml.zip", chunk + 17);
-        const QUrl video = writeFile("Reef Dive.aivu", 2 * chunk + 3);
-        state->setSelectedFile(video);
-        state->handleSelectedFileChange(video);
-        QCOMPARE(state->selectedFileFormat(), FileFormat::appleImmersive);
-        state->setSelectedAIMEFile(aime);
-        state->setSelectedFCPXMLZip(fcpxml);
-
-        const QStringList urls = run(*state);
-        QCOMPARE(state->statusMessage(), "Upload completed!");
-        QCOMPARE(urls.size(), 3);
-        QCOMPARE(storedHash(urls[0]), fileHashes.value(aime));
-        QCOMPARE(storedHash(urls[1]), fileHashes.value(fcpxml));
-        QCOMPARE(storedHash(urls[2]), fileHashes.value(video));
-        const QJsonObject entry = stack.library().last().toObject();
-        QCOMPARE(entry["video_url_left"].toString(), urls[2]);
-        QCOMPARE(entry["aime_url"].toString(), urls[0]);
-        QCOMPARE(entry["fcpxml_url"].toString(), urls[1]);
-        QCOMPARE(entry["file_format_3d"].toString(), "AIV");
-        // An .aivu file switches the format but leaves the perspective as chosen.
-        QCOMPARE(entry["perspective"].toInt(), 60);
-        QVERIFY(state->logs().contains(QStringLiteral("Video uploaded. Library ID: %1, Name: Reef Dive\n")
-                                           .arg(entry["id"].toInteger())));
-    }
-
-    void separateRunStoresBothEyesAndRegistersThem()
-    {
-        auto state = makeState("Two Eyes");
-        state->selectFileFormat(FileFormat::separate);
-        const QUrl left = writeFile("left eye.mov", chunk * 3 / 2);
-        const QUrl right = writeFile("right eye.mov", 1000);
-        state->setSelectedFileLeft(left);
-        state->setSelectedFileRight(right);
-
-        const QStringList urls = run(*state);
-        QCOMPARE(state->statusMessage(), "Upload completed!");
-        QCOMPARE(state->progress(), 1.0);
-        QCOMPARE(urls.size(), 2);
-        QCOMPARE(storedHash(urls[0]), fileHashes.value(left));
-        QCOMPARE(storedHash(urls[1]), fileHashes.value(right));
-        const QJsonObject entry = stack.library().last().toObject();
-        QCOMPARE(entry["video_url_left"].toString(), urls[0]);
-        QCOMPARE(entry["video_url_right"].toString(), urls[1]);
-        QCOMPARE(entry["file_format_3d"].toString(), "Separate");
-        QCOMPARE(entry["is_3d"].toBool(), true);
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const QJsonObject handedOut = sessions[sessionsBefore + i].toObject();
+            QCOMPARE(handedOut["fileName"].toString(), names[i]);
+            const QString bbUrl = handedOut["bbUrl"].toString();
+            const auto stored = stack.object(bbUrl);
+            QVERIFY2(stored && sha256(*stored) == hashes[i], qPrintable(names[i]));
+            QCOMPARE(entry[keys[i]].toString(), bbUrl);
+        }
+        QCOMPARE(entry["file_format_3d"].toString(), registeredFormat);
+        QCOMPARE(entry["video_name"].toString(), videoName);
     }
 };
 

@@ -9,17 +9,11 @@
 #include <QRandomGenerator>
 #include <QTimer>
 
-#include <cstring>
-
 QByteArray sampleBytes(const QString &seed, qint64 size)
 {
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(qHash(seed));
-    for (qint64 offset = 0; offset < size; offset += sizeof(quint32)) {
-        const quint32 word = generator.generate();
-        std::memcpy(bytes.data() + offset, &word, size_t(std::min<qint64>(sizeof word, size - offset)));
-    }
-    return bytes;
+    QList<quint32> words(size / qint64(sizeof(quint32)) + 1);
+    QRandomGenerator(quint32(qHash(seed))).fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char *>(words.constData()), size);
 }
 
 QByteArray sha256(const QByteArray &bytes)
@@ -46,28 +40,26 @@ bool runHasEnded(const FileUploaderState &state)
     return state.statusMessage() == u"Upload completed!" || state.logs().contains(u"❌ Upload errored: ");
 }
 
-bool waitUntilRunEnds(FileUploaderState &state, std::chrono::milliseconds fallback)
+bool waitUntilRunEnds(const FileUploaderState &state)
 {
     QEventLoop loop;
+    QTimer::singleShot(std::chrono::minutes(2), &loop, &QEventLoop::quit);
     const auto check = [&] {
         if (runHasEnded(state))
             loop.quit();
     };
     QObject::connect(&state, &FileUploaderState::statusMessageChanged, &loop, check);
     QObject::connect(&state, &FileUploaderState::logsChanged, &loop, check);
-    QTimer::singleShot(fallback, &loop, &QEventLoop::quit);
     if (!runHasEnded(state))
         loop.exec();
     return runHasEnded(state);
 }
 
-bool startAndFinish(FileUploaderState &state, std::chrono::milliseconds fallback)
+bool startAndFinish(FileUploaderState &state)
 {
     state.startUpload();
     // A run refused at its first step may have ended before startUpload() returned.
-    if (!state.isUploading() && !runHasEnded(state))
-        return false;
-    return waitUntilRunEnds(state, fallback);
+    return (state.isUploading() || runHasEnded(state)) && waitUntilRunEnds(state);
 }
 
 QString runSummary(const FileUploaderState &state)

@@ -4,8 +4,6 @@
 #include <QString>
 #include <QUrl>
 
-#include <chrono>
-
 class FileUploaderState;
 
 // Bytes that differ from file to file and from offset to offset, so that a part stored in the
@@ -20,11 +18,9 @@ void pickVideo(FileUploaderState &state, const QUrl &file);
 // A run has ended once it completed or reported its failure in the log; "Upload canceled"
 // alone is no end, the late failure report still comes.
 bool runHasEnded(const FileUploaderState &state);
-
-// Starts the upload and runs the event loop until the run has ended. False when it did not
-// start or did not end before the fallback, which only a hang reaches.
-bool startAndFinish(FileUploaderState &state, std::chrono::milliseconds fallback = std::chrono::minutes(2));
-// For a run started already.
-bool waitUntilRunEnds(FileUploaderState &state, std::chrono::milliseconds fallback = std::chrono::minutes(2));
+// Runs the event loop until the run has ended; false only when a hang reached the fallback.
+bool waitUntilRunEnds(const FileUploaderState &state);
+// False as well when the run did not start.
+bool startAndFinish(FileUploaderState &state);
 // The status and the log, for the message of a failed check.
 QString runSummary(const FileUploaderState &state);
