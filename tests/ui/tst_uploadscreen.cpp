@@ -484,7 +484,8 @@ private Q_SLOTS:
         QCOMPARE(statuses.value(0), "Upload canceled");
         QVERIFY(!shown(item("progressBar")) && !shown(item("cancelButton")));
         QVERIFY(item("formScroll")->isEnabled());
-        QTRY_COMPARE(dot->property("color").value<QColor>(), Theme().systemGreen());
+        QTRY_COMPARE(dot->property("pulse").toReal(), 0.0);
+        QCOMPARE(dot->property("color").value<QColor>(), Theme().systemGreen());
         QCOMPARE(dot->opacity(), 0.8);
     }
 
