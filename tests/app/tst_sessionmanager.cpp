@@ -1,14 +1,11 @@
 #include "ApiKeyPreference.h"
-#include "AppManager.h"
 #include "Diagnostics.h"
-#include "HttpClient.h"
 #include "ServiceFixtures.h"
 #include "SessionManager.h"
 #include "TestHttpServer.h"
 
 #include <QCoro/QCoroTask>
 #include <QFile>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
@@ -18,14 +15,9 @@ using namespace std::chrono_literals;
 Q_DECLARE_METATYPE(ScriptedResponse)
 
 namespace {
-QByteArray workspaceNamed(const QByteArray &name)
+ScriptedResponse workspaceNamed(const QByteArray &name)
 {
-    return ServiceFixtures::workspaceJson(name);
-}
-
-void storeKey(const QString &key)
-{
-    QSettings(ApiKeyPreference::organizationName, ApiKeyPreference::applicationName).setValue("apiKey", key);
+    return ScriptedResponse::json(200, ServiceFixtures::workspaceJson(name));
 }
 }
 
@@ -33,20 +25,9 @@ class SessionManagerTest : public QObject
 {
     Q_OBJECT
 
-    TestHttpServer *server = nullptr;
+    std::unique_ptr<TestHttpServer> server;
 
     APIService service() const { return APIService(server->url("/api").toString()); }
-
-    // Starts signed in with `key` and waits for its first load to finish.
-    std::unique_ptr<SessionManager> signedInSession(const QString &key)
-    {
-        storeKey(key);
-        auto session = std::make_unique<SessionManager>(service());
-        QSignalSpy loaded(session.get(), &SessionManager::workspaceDataChanged);
-        if (!loaded.wait(5000))
-            return nullptr;
-        return session;
-    }
 
 private Q_SLOTS:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
@@ -54,48 +35,8 @@ private Q_SLOTS:
     void init()
     {
         QFile::remove(ApiKeyPreference::filePath());
-        server = new TestHttpServer(this);
+        server = std::make_unique<TestHttpServer>();
         QVERIFY(server->listen());
-        HttpClient::setTransferTimeout(60s);
-    }
-
-    void cleanup()
-    {
-        delete server;
-        server = nullptr;
-    }
-
-    void startsSignedOutWithoutAStoredKey_data()
-    {
-        QTest::addColumn<bool>("store");
-        QTest::newRow("absent") << false;
-        QTest::newRow("empty") << true;
-    }
-
-    void startsSignedOutWithoutAStoredKey()
-    {
-        QFETCH(bool, store);
-        if (store)
-            storeKey("");
-        SessionManager session(service());
-        QVERIFY(!session.apiKey());
-        QVERIFY(!session.hasWorkspace());
-        QCoro::waitFor(session.fetchWorkspaceData());
-        QVERIFY(server->requests().isEmpty());
-        QCOMPARE(AppManager().editingAPIKey(), false);
-    }
-
-    void storedKeyIsInUseBeforeTheWorkspaceArrives()
-    {
-        server->enqueue(ScriptedResponse::json(200, workspaceNamed("Studio")));
-        storeKey("stored-key");
-        SessionManager session(service());
-        QCOMPARE(session.apiKey(), QString("stored-key"));
-        QVERIFY(!session.hasWorkspace());
-        QSignalSpy loaded(&session, &SessionManager::workspaceDataChanged);
-        QVERIFY(loaded.wait(5000));
-        QCOMPARE(session.workspaceName(), "Studio");
-        QCOMPARE(server->requests().value(0).header("X-VELLUMCAST-APPKEY"), "stored-key");
     }
 
     // Only the service's own refusal erases the key; anything else signs out until the next try.
@@ -104,23 +45,25 @@ private Q_SLOTS:
         QTest::addColumn<ScriptedResponse>("answer");
         QTest::addColumn<bool>("erased");
         QTest::addColumn<bool>("readable"); // no failure printed, and the workspace cleared
+        const auto json = &ScriptedResponse::json;
         const auto html = [](int status) { return ScriptedResponse::json(status, "<html>Sign in to Wi-Fi</html>"); };
         const QByteArray refusal = R"({"error":"Invalid API key"})";
-        QTest::newRow("200 []") << ScriptedResponse::json(200, "[]") << true << true;
-        QTest::newRow("200 {}") << ScriptedResponse::json(200, "{}") << true << false;
-        QTest::newRow("401") << ScriptedResponse::json(401, refusal) << true << false;
-        QTest::newRow("403 html") << html(403) << true << false;
-        QTest::newRow("404 json") << ScriptedResponse::json(404, refusal) << true << false;
-        QTest::newRow("200 html") << html(200) << false << false;
-        QTest::newRow("200 empty") << ScriptedResponse::json(200, "") << false << false;
-        QTest::newRow("404 html") << html(404) << false << false;
-        QTest::newRow("407") << html(407) << false << false;
-        QTest::newRow("408") << ScriptedResponse::json(408, refusal) << false << false;
-        QTest::newRow("429") << ScriptedResponse::json(429, refusal) << false << false;
-        QTest::newRow("500") << ScriptedResponse::json(500, "{}") << false << false;
-        QTest::newRow("503 []") << ScriptedResponse::json(503, "[]") << false << true;
-        QTest::newRow("timeout") << ScriptedResponse::stall() << false << false;
-        QTest::newRow("connection dropped") << ScriptedResponse::closeWithoutResponse() << false << false;
+        const auto row = [](const char *name, const ScriptedResponse &answer, bool erased, bool readable = false) {
+            QTest::newRow(name) << answer << erased << readable;
+        };
+        row("200 []", json(200, "[]"), true, true);
+        row("200 {}", json(200, "{}"), true);
+        row("401", json(401, refusal), true);
+        row("403 html", html(403), true);
+        row("404 json", json(404, refusal), true);
+        row("200 html", html(200), false);
+        row("404 html", html(404), false);
+        row("407", html(407), false);
+        row("408", json(408, refusal), false);
+        row("429", json(429, refusal), false);
+        row("500 {}", json(500, "{}"), false);
+        row("503 []", json(503, "[]"), false, true);
+        row("connection dropped", ScriptedResponse::closeWithoutResponse(), false);
     }
 
     void storedKeyIsErasedOnlyWhenTheServiceRefusesIt()
@@ -128,68 +71,62 @@ private Q_SLOTS:
         QFETCH(ScriptedResponse, answer);
         QFETCH(bool, erased);
         QFETCH(bool, readable);
-        server->enqueue(ScriptedResponse::json(200, workspaceNamed("Kept")));
-        auto session = signedInSession("durable-key");
-        QVERIFY(session);
+        server->enqueue(workspaceNamed("Kept"));
+        ApiKeyPreference::write("durable-key");
+        SessionManager session(service());
+        // The stored key is in use before its workspace arrives.
+        QCOMPARE(session.apiKey(), QString("durable-key"));
+        QSignalSpy loaded(&session, &SessionManager::workspaceDataChanged);
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(session.workspaceName(), "Kept");
+        QCOMPARE(server->requests().value(0).header("X-VELLUMCAST-APPKEY"), "durable-key");
 
-        if (QTest::currentDataTag() == QByteArray("timeout"))
-            HttpClient::setTransferTimeout(100ms);
         // Qt resends once on a fresh connection when a kept-alive one closes: answer both alike.
         server->setDefaultResponse(answer);
         Diagnostics::Capture output;
-        QCoro::waitFor(session->fetchWorkspaceData());
-        QVERIFY(!session->apiKey());
+        QCoro::waitFor(session.fetchWorkspaceData());
+        QVERIFY(!session.apiKey());
         QCOMPARE(output.lines().contains("Erorr fetching workspace data"), !readable);
-        QCOMPARE(session->hasWorkspace(), !readable);
+        QCOMPARE(session.hasWorkspace(), !readable);
         QCOMPARE(ApiKeyPreference::read(), erased ? "" : "durable-key");
-        QCOMPARE(session->signOutReason(), erased ? SessionManager::SignOutReason::KeyNotAccepted
-                                                  : SessionManager::SignOutReason::ServiceUnreachable);
-        if (erased)
+        QCOMPARE(session.signOutReason(), erased ? SessionManager::SignOutReason::KeyNotAccepted
+                                                 : SessionManager::SignOutReason::ServiceUnreachable);
+        if (erased) {
+            // An erased key is stored empty: the next launch starts signed out.
+            QVERIFY(!SessionManager(service()).hasApiKey());
             return;
-        QVERIFY(!session->signOutDetail().isEmpty());
+        }
+        QVERIFY(!session.signOutDetail().isEmpty());
 
         // The kept key signs back in once the service answers again.
-        HttpClient::setTransferTimeout(60s);
-        server->setDefaultResponse(ScriptedResponse::json(200, workspaceNamed("Back")));
-        session->setApiKey(session->storedApiKey());
-        QCoro::waitFor(session->fetchWorkspaceData());
-        QCOMPARE(session->workspaceName(), "Back");
-        QCOMPARE(session->signOutReason(), SessionManager::SignOutReason::None);
+        server->setDefaultResponse(workspaceNamed("Back"));
+        session.setApiKey(session.storedApiKey());
+        QCoro::waitFor(session.fetchWorkspaceData());
+        QCOMPARE(session.workspaceName(), "Back");
+        QCOMPARE(session.signOutReason(), SessionManager::SignOutReason::None);
     }
 
+    // Without a stored key nothing loads; a sign-in takes the key as given, and a load still
+    // under way for an older key changes nothing.
     void onlyTheLatestLoadDecides()
     {
         SessionManager session(service());
+        QVERIFY(!session.hasApiKey());
         server->setHandler([](const RecordedRequest &request) {
-            if (request.header("X-VELLUMCAST-APPKEY") == "old") {
-                ScriptedResponse slowRejection = ScriptedResponse::json(401, "[]");
-                slowRejection.delay = 300ms;
-                return slowRejection;
-            }
-            return ScriptedResponse::json(200, workspaceNamed("New"));
+            if (request.header("X-VELLUMCAST-APPKEY") != "old")
+                return workspaceNamed("New");
+            ScriptedResponse slowRejection = ScriptedResponse::json(401, "[]");
+            slowRejection.delay = 300ms;
+            return slowRejection;
         });
         session.setApiKey(QString("old"));
         auto olderLoad = session.fetchWorkspaceData();
-        session.setApiKey(QString("new"));
-        session.setStoredApiKey("new");
-        QCoro::waitFor(session.fetchWorkspaceData());
+        QCoro::waitFor(session.signIn(" new key\t"));
         QCoro::waitFor(olderLoad);
         QCOMPARE(server->requests().size(), 2);
-        QCOMPARE(session.apiKey(), QString("new"));
+        QCOMPARE(session.apiKey(), QString(" new key\t"));
         QCOMPARE(session.workspaceName(), "New");
-        QCOMPARE(ApiKeyPreference::read(), "new");
-    }
-
-    void keyIsStoredVerbatimAndPrivately()
-    {
-        SessionManager session(service());
-        QSignalSpy stored(&session, &SessionManager::storedApiKeyChanged);
-        session.setStoredApiKey("  spaced key\t");
-        QCOMPARE(stored.count(), 1);
-        QCOMPARE(ApiKeyPreference::read(), "  spaced key\t");
-        QCOMPARE(QFile::permissions(ApiKeyPreference::filePath()) & 0x0077, 0);
-        QCOMPARE(QFile::permissions(ApiKeyPreference::filePath()),
-                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QCOMPARE(ApiKeyPreference::read(), " new key\t");
     }
 };
 
