@@ -60,14 +60,6 @@ ScriptedResponse ScriptedResponse::closeWithoutResponse()
     return response;
 }
 
-ScriptedResponse ScriptedResponse::closeAfterRequestBodyBytes(qint64 bytes)
-{
-    ScriptedResponse response;
-    response.behavior = Behavior::CloseAfterRequestBodyBytes;
-    response.closeAfterBytes = bytes;
-    return response;
-}
-
 ScriptedResponse ScriptedResponse::stall()
 {
     ScriptedResponse response;
@@ -205,8 +197,7 @@ bool TestHttpServer::readHead(Connection &c)
 
 bool TestHttpServer::readBody(Connection &c)
 {
-    const bool cuts = c.script.behavior == ScriptedResponse::Behavior::CloseAfterRequestBodyBytes;
-    qint64 wanted = cuts ? std::min(c.bodyLeft, c.script.closeAfterBytes - c.request.body.size()) : c.bodyLeft;
+    qint64 wanted = c.bodyLeft;
     if (c.script.readBytesPerSecond > 0)
         wanted = std::min(wanted, bytesPerPacingInterval(c.script.readBytesPerSecond));
     const QByteArray bytes = c.socket->read(wanted);
@@ -214,7 +205,7 @@ bool TestHttpServer::readBody(Connection &c)
         return false;
     c.request.body += bytes;
     c.bodyLeft -= bytes.size();
-    if (c.bodyLeft == 0 || (cuts && c.request.body.size() >= c.script.closeAfterBytes))
+    if (c.bodyLeft == 0)
         finishBody(c);
     return true;
 }
@@ -224,11 +215,6 @@ void TestHttpServer::finishBody(Connection &c)
     m_requests.append(c.request);
     emit requestReceived(c.request);
     switch (c.script.behavior) {
-    case ScriptedResponse::Behavior::CloseAfterRequestBodyBytes:
-        // Closing with unread bytes would send a reset, which clients report in several ways
-        // depending on timing; a half-close reads the same every time.
-        ::shutdown(int(c.socket->socketDescriptor()), SHUT_WR);
-        [[fallthrough]];
     case ScriptedResponse::Behavior::Stall:
         c.phase = Connection::Phase::Discarding;
         break;

@@ -20,7 +20,7 @@ struct RecordedRequest
     QByteArray method;
     QByteArray target; // path and query exactly as sent
     HttpHeaders headers; // original name case and order
-    QByteArray body; // cut short when the script closed mid-body
+    QByteArray body;
 
     // Case-insensitive; the first match, or empty.
     QByteArray header(QByteArrayView name) const;
@@ -33,7 +33,6 @@ struct ScriptedResponse
     enum class Behavior {
         Respond,
         CloseWithoutResponse,
-        CloseAfterRequestBodyBytes, // closes once closeAfterBytes of the body arrived
         Stall, // reads the request, never answers
     };
 
@@ -42,14 +41,12 @@ struct ScriptedResponse
     QByteArray body;
     std::chrono::milliseconds delay{0}; // before answering or closing
     Behavior behavior = Behavior::Respond;
-    qint64 closeAfterBytes = 0;
     // Reads the request body no faster than this, as a slow link would (0: as fast as it comes).
     qint64 readBytesPerSecond = 0;
 
     static ScriptedResponse json(int status, QByteArray body);
     static ScriptedResponse withETag(QByteArray etag);
     static ScriptedResponse closeWithoutResponse();
-    static ScriptedResponse closeAfterRequestBodyBytes(qint64 bytes);
     static ScriptedResponse stall();
     static ScriptedResponse readingSlowly(qint64 bytesPerSecond, ScriptedResponse then);
 };
@@ -70,7 +67,7 @@ public:
     quint16 port() const;
     QUrl url(const QString &pathAndQuery = QStringLiteral("/")) const;
 
-    // The script is chosen when a request's head has arrived, so that it can cut the body short.
+    // The script is chosen when a request's head has arrived, so that it can pace the reading of the body.
     void enqueue(ScriptedResponse response); // one per request, first in first out
     void setDefaultResponse(ScriptedResponse response); // when the queue is empty
     // Takes precedence over the queue. It gets the request head: the body is still empty
