@@ -34,7 +34,7 @@ class UploadDesktopIntegrationTest : public QObject
         QFile file(folder.filePath(QStringLiteral("clip.mov")));
         if (!file.open(QIODevice::WriteOnly) || file.write(video) != video.size())
             qFatal("cannot write %s", qPrintable(file.fileName()));
-        auto state = std::make_unique<FileUploaderState>(APIService(backend->apiBaseUrl()));
+        auto state = std::make_unique<FileUploaderState>(APIService(server->url("/api").toString()));
         state->setSessionManager(session.get());
         state->selectFileFormat(FileFormat::twoD);
         state->setSelectedFile(QUrl::fromLocalFile(file.fileName()));
@@ -61,7 +61,7 @@ private Q_SLOTS:
         QVERIFY(server->listen());
         backend = std::make_unique<UploadBackend>(*server);
         backend->chunkCounts = {{0, 3}};
-        session = std::make_unique<SessionManager>(APIService(backend->apiBaseUrl()));
+        session = std::make_unique<SessionManager>(APIService(server->url("/api").toString()));
         session->setApiKey(QStringLiteral("key"));
     }
 
