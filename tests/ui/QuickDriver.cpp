@@ -2,33 +2,12 @@
 
 #include "ApiKeyPreference.h"
 
-#include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QSet>
 #include <QTest>
 
 namespace QuickDriver {
-
-Loaded loadWindow(const QString &path)
-{
-    Loaded loaded;
-    loaded.engine = std::make_unique<QQmlApplicationEngine>();
-    loaded.engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
-    loaded.engine->load(QUrl(QStringLiteral("qrc:/qt/qml/Vellumcast/") + path));
-    if (loaded.engine->rootObjects().isEmpty()) {
-        QTest::qFail(qPrintable(QStringLiteral("cannot load ") + path), __FILE__, __LINE__);
-        return loaded;
-    }
-    loaded.window = qobject_cast<QQuickWindow *>(loaded.engine->rootObjects().constFirst());
-    if (loaded.window) {
-        loaded.window->show();
-        loaded.window->requestActivate();
-        if (!QTest::qWaitForWindowExposed(loaded.window))
-            loaded.window = nullptr;
-    }
-    return loaded;
-}
 
 // Searches the visual tree and the object tree: popups and loaded items hang off either.
 static QQuickItem *search(QObject *node, const QString &objectName, QSet<QObject *> &seen)
@@ -52,44 +31,28 @@ static QQuickItem *search(QObject *node, const QString &objectName, QSet<QObject
     return nullptr;
 }
 
-QQuickItem *tryItem(QObject *root, const QString &objectName)
-{
-    QSet<QObject *> seen;
-    if (auto *window = qobject_cast<QQuickWindow *>(root)) {
-        if (QQuickItem *found = search(window->contentItem()->parentItem(), objectName, seen))
-            return found;
-    }
-    return search(root, objectName, seen);
-}
-
 QQuickItem *item(QObject *root, const QString &objectName)
 {
-    QQuickItem *found = tryItem(root, objectName);
+    QSet<QObject *> seen;
+    QQuickItem *found = nullptr;
+    if (auto *window = qobject_cast<QQuickWindow *>(root))
+        found = search(window->contentItem()->parentItem(), objectName, seen);
+    if (!found)
+        found = search(root, objectName, seen);
     if (!found)
         qWarning("no item called %s", qPrintable(objectName));
     return found;
 }
 
-static QPoint centreOf(QQuickItem *target)
+QString text(QQuickItem *item)
 {
-    return target->mapToScene(QPointF(target->width() / 2, target->height() / 2)).toPoint();
+    return item ? item->property("text").toString() : QStringLiteral("<missing>");
 }
 
 void click(QQuickItem *target)
 {
-    QTest::mouseClick(target->window(), Qt::LeftButton, Qt::NoModifier, centreOf(target));
-}
-
-void hover(QQuickItem *target)
-{
-    // Qt drops a move to where the pointer already is, as after a click in an earlier test.
-    QTest::mouseMove(target->window(), centreOf(target) - QPoint(1, 1));
-    QTest::mouseMove(target->window(), centreOf(target));
-}
-
-void moveMouseAway(QQuickWindow *window)
-{
-    QTest::mouseMove(window, QPoint(window->width() - 2, window->height() - 2));
+    const QPointF centre(target->width() / 2, target->height() / 2);
+    QTest::mouseClick(target->window(), Qt::LeftButton, Qt::NoModifier, target->mapToScene(centre).toPoint());
 }
 
 void type(QQuickWindow *window, const QString &text)
@@ -103,45 +66,49 @@ void press(QQuickWindow *window, Qt::Key key)
     QTest::keyClick(window, key);
 }
 
-QString screenshotDirectory()
-{
-    const QString path = QStringLiteral(VELLUMCAST_SCREENSHOT_DIR);
-    QDir().mkpath(path);
-    return path;
-}
-
-AppHarness::AppHarness()
-    : m_server(std::make_unique<TestHttpServer>())
-{
-}
-
-AppHarness::~AppHarness()
-{
-    m_loaded = {};
-    m_app.reset();
-}
-
-bool AppHarness::start(const QString &storedKey)
+bool AppHarness::start(const QString &storedKey, const QString &apiUrl)
 {
     using namespace std::chrono_literals;
-    if (!m_server->listen())
+    if (!m_server.listen())
         return false;
     QFile::remove(ApiKeyPreference::filePath());
     if (!storedKey.isNull())
         QSettings(ApiKeyPreference::organizationName, ApiKeyPreference::applicationName)
             .setValue(QStringLiteral("apiKey"), storedKey);
     m_app = std::make_unique<UploaderApplication>(
-        APIService(m_server->url(QStringLiteral("/api")).toString()),
-        UpdaterManager::Settings{m_server->url(QStringLiteral("/appcast.xml")), QStringLiteral("1.0"), 24h, 24h});
-    m_loaded = loadWindow(QStringLiteral("Main.qml"));
-    return m_loaded.window != nullptr;
+        APIService(apiUrl.isEmpty() ? m_server.url(QStringLiteral("/api")).toString() : apiUrl),
+        UpdaterManager::Settings{m_server.url(QStringLiteral("/appcast.xml")), QStringLiteral("1.0"), 24h, 24h});
+    m_engine = std::make_unique<QQmlApplicationEngine>();
+    m_engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
+    m_engine->load(QUrl(QStringLiteral("qrc:/qt/qml/Vellumcast/Main.qml")));
+    m_window = m_engine->rootObjects().isEmpty()
+        ? nullptr
+        : qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
+    if (!m_window)
+        return false;
+    // Tall enough that clicks reach the upload button without scrolling the form.
+    m_window->resize(960, 800);
+    m_window->show();
+    m_window->requestActivate();
+    return QTest::qWaitForWindowExposed(m_window);
+}
+
+bool AppHarness::startSignedIn(const QString &storedKey, const QString &apiUrl)
+{
+    return start(storedKey, apiUrl) && QTest::qWaitFor([this] { return session().hasWorkspace(); });
 }
 
 QString AppHarness::screen() const
 {
-    QQuickItem *loader = QuickDriver::item(m_loaded.window, QStringLiteral("screenLoader"));
+    QQuickItem *loader = item(QStringLiteral("screenLoader"));
     const auto *screen = loader ? loader->property("item").value<QQuickItem *>() : nullptr;
     return screen ? screen->objectName() : QString();
+}
+
+FileUploaderState *AppHarness::uploadState() const
+{
+    QQuickItem *view = item(QStringLiteral("fileUploaderView"));
+    return view ? view->property("uploaderState").value<FileUploaderState *>() : nullptr;
 }
 
 }

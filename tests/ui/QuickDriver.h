@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileUploaderState.h"
 #include "TestHttpServer.h"
 #include "UploaderApplication.h"
 
@@ -10,55 +11,43 @@
 
 #include <memory>
 
-// Drives real QML from QtTest: loads the app's QML, finds items by objectName and sends them
-// mouse and key events the way a user would.
+// Drives the app's real QML from QtTest: finds items by objectName and sends them mouse and
+// key events the way a user would.
 namespace QuickDriver {
 
-// Loads `qrc:/qt/qml/Vellumcast/<path>` into a new engine; `window` is its window, or null
-// (the failure is reported through QTest).
-struct Loaded
-{
-    std::unique_ptr<QQmlApplicationEngine> engine;
-    QQuickWindow *window = nullptr;
-};
-Loaded loadWindow(const QString &path);
-
-// The first item called `objectName` under `root`, which must exist.
+// The first item called `objectName` under `root`; warns when there is none.
 QQuickItem *item(QObject *root, const QString &objectName);
-QQuickItem *tryItem(QObject *root, const QString &objectName);
+QString text(QQuickItem *item);
 
 void click(QQuickItem *target);
-void hover(QQuickItem *target);
-void moveMouseAway(QQuickWindow *window);
 void type(QQuickWindow *window, const QString &text);
 void press(QQuickWindow *window, Qt::Key key);
 
-// The whole application against a scripted service, in its window.
+// The whole application in its window, against a scripted service or the one at `apiUrl`.
 class AppHarness
 {
 public:
-    AppHarness();
-    ~AppHarness();
-
     // Stores `storedKey` as the preference (none when null), creates the application with
     // a feed that is never checked on its own and loads the window.
-    bool start(const QString &storedKey = QString());
+    bool start(const QString &storedKey = QString(), const QString &apiUrl = QString());
+    // Started with `storedKey`, on the upload screen once the workspace has loaded.
+    bool startSignedIn(const QString &storedKey, const QString &apiUrl = QString());
 
-    TestHttpServer &server() { return *m_server; }
+    TestHttpServer &server() { return m_server; }
     UploaderApplication &app() { return *m_app; }
     SessionManager &session() { return *m_app->sessionManager(); }
-    QQuickWindow *window() const { return m_loaded.window; }
-    QQuickItem *item(const QString &objectName) const { return QuickDriver::item(m_loaded.window, objectName); }
+    QQuickWindow *window() const { return m_window; }
+    QQuickItem *item(const QString &objectName) const { return QuickDriver::item(m_window, objectName); }
     // The objectName of the screen on display.
     QString screen() const;
+    FileUploaderState *uploadState() const;
 
 private:
-    std::unique_ptr<TestHttpServer> m_server;
+    // Declared in the order they are needed; the engine goes first.
+    TestHttpServer m_server;
     std::unique_ptr<UploaderApplication> m_app;
-    Loaded m_loaded;
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    QQuickWindow *m_window = nullptr;
 };
-
-// Where to keep screenshots: a folder in the build tree, created on demand.
-QString screenshotDirectory();
 
 }
