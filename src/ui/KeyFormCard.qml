@@ -13,15 +13,12 @@ FocusScope {
     property string notice: ""
     property bool showsCancel: false
 
-    // The primary button or Return.
+    // The primary button, or Return in the key field (the field's own accepted, so one Return commits once).
     signal commit()
     signal cancelClicked()
 
     implicitWidth: panel.width + 2 * 32
     implicitHeight: panel.height + 2 * 32
-
-    Keys.onReturnPressed: card.commit()
-    Keys.onEnterPressed: card.commit()
 
     ShadowedRectangle {
         id: panel
