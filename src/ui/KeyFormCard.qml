@@ -13,7 +13,7 @@ FocusScope {
     property string notice: ""
     property bool showsCancel: false
 
-    // The primary button, or Return in the key field (the field's own accepted, so one Return commits once).
+    // The primary button, or Return in the key field; the card itself takes no Return, or one press would commit twice.
     signal commit()
     signal cancelClicked()
 
