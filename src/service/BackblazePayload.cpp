@@ -107,3 +107,19 @@ Result<BackblazePayload> BackblazePayload::decode(const QByteArray &json)
         return *decoder.error;
     return payload;
 }
+
+QByteArray BackblazePayload::toJson() const
+{
+    QJsonArray chunks;
+    for (const PresignedChunkUrl &chunk : presignedChunkUrls)
+        chunks.append(QJsonObject{{QStringLiteral("url"), chunk.url}, {QStringLiteral("chunkId"), chunk.chunkId}});
+    const QJsonObject object{
+        {QStringLiteral("uploadId"), uploadId},
+        {QStringLiteral("key"), key},
+        {QStringLiteral("chunkSize"), chunkSize},
+        {QStringLiteral("bbUrl"), bbUrl},
+        {QStringLiteral("completeUploadUrl"), completeUploadUrl},
+        {QStringLiteral("presignedChunkUrls"), chunks},
+    };
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}

@@ -19,6 +19,8 @@ struct BackblazePayload
     // The error describes the first key that is missing or of the wrong type, or why the
     // text is not JSON.
     static Result<BackblazePayload> decode(const QByteArray &json);
+    // The same keys again: decode(toJson()) gives back an equal session.
+    QByteArray toJson() const;
 
     friend bool operator==(const BackblazePayload &, const BackblazePayload &) = default;
 };
