@@ -5,6 +5,7 @@
 #include "FileFormat.h"
 #include "FormEncoding.h"
 #include "HttpClient.h"
+#include "JsonField.h"
 #include "ServiceErrors.h"
 
 #include <QJsonDocument>
@@ -165,7 +166,12 @@ QCoro::Task<Result<LibraryEntry>> APIService::submitLibraryData(
     auto entry = LibraryEntry::fromJson(document.value().object(), fileFormat3D);
     if (!entry) {
         printDeserializingError(caseName(LibraryDataError::noData));
-        co_return toError(LibraryDataError::insertError);
+        const Error refused = toError(LibraryDataError::insertError);
+        // A refusal that says why lets the user correct the form and send the entry again.
+        const auto reason = JsonField::string(document.value().object().value(QStringLiteral("error")));
+        if (reason && !reason->trimmed().isEmpty())
+            co_return Error(refused.domain(), refused.code(), *reason);
+        co_return refused;
     }
     co_return *entry;
 }

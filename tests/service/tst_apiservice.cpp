@@ -103,6 +103,10 @@ private Q_SLOTS:
         QTest::newRow("list") << 200 << QByteArray("[]") << "LibraryDataError 0" << "Did not return the data correctly";
         QTest::newRow("not JSON") << 200 << QByteArray("oops") << "LibraryDataError 1"
                                   << "Error deserializing JSON: illegal value at offset 1";
+        // The service's own reason is what the user can act on.
+        QTest::newRow("refused with a reason") << 400 << QByteArray(R"({"error":"videoName must not be empty"})")
+                                               << "LibraryDataError 1: videoName must not be empty"
+                                               << "Error deserializing JSON: noData";
     }
 
     void librarySubmission()
@@ -117,7 +121,8 @@ private Q_SLOTS:
                                                                   "Stereoscopic Left/Right", false, -60, " ",
                                                                   QString(""), QString("https://b/f.zip")));
         QCOMPARE(entry ? QStringLiteral("entry %1 as %2").arg(entry.value().id).arg(entry.value().fileFormat3D)
-                       : entry.error().domain() + u' ' + QString::number(entry.error().code()),
+                       : entry.error().domain() + u' ' + QString::number(entry.error().code())
+                               + (outcome.contains(u':') ? QStringLiteral(": ") + entry.error().description() : QString()),
                  outcome);
         QCOMPARE(output.lines().join(u'\n'), printed);
         QCOMPARE(formFields(server->requests().value(0).body),
