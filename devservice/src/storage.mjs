@@ -13,7 +13,7 @@ import {
 import { enactFault, isLoopback } from './faults.mjs';
 import { listen } from './http.mjs';
 import { S3Failure, sendS3Failure } from './s3Errors.mjs';
-import { StoreUploads } from './storeUploads.mjs';
+import { StoreUploads, writePartsAside } from './storeUploads.mjs';
 
 export const S3_CREDENTIALS = { accessKeyId: 'S3RVER', secretAccessKey: 'S3RVER' };
 
@@ -139,6 +139,7 @@ export async function startStorage({ port, bucket, directory, minPartSize, fault
     vhostBuckets: false,
     configureBuckets: [{ name: bucket }],
   });
+  writePartsAside(s3rver.store);
   const { port: internalPort } = await s3rver.run();
   const internalOrigin = `http://127.0.0.1:${internalPort}`;
   const uploads = new StoreUploads(s3rver.store, bucket);

@@ -1,5 +1,7 @@
 import assert from 'node:assert/strict';
-import { mkdtemp, rm } from 'node:fs/promises';
+import { once } from 'node:events';
+import { mkdtemp, readdir, rm } from 'node:fs/promises';
+import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import { test } from 'node:test';
@@ -53,6 +55,29 @@ test('URLs handed out after the presign expiry is set to 0 arrive expired', asyn
   assert.equal(new URL(url).searchParams.get('X-Amz-Expires'), '0');
   const refused = await putBytes(url, Buffer.from('abc'));
   assert.deepEqual([refused.status, await s3ErrorCode(refused)], [403, 'AccessDenied']);
+});
+
+test('a resend of a stored part cut short by an outage leaves the stored part whole', async (t) => {
+  const service = await startService(settings);
+  t.after(() => service.close());
+  const session = await requestSession(service, 'resent.mov', bytes.length);
+  const parts = [];
+  for (const [index, { url, chunkId }] of session.presignedChunkUrls.entries()) {
+    parts.push({ partNumber: chunkId, etag: (await putBytes(url, chunkOf(index))).headers.get('etag') });
+  }
+  const { pathname, search } = new URL(session.presignedChunkUrls[0].url);
+  const resend = http.request({ host: '127.0.0.1', port: new URL(service.storageUrl).port, method: 'PUT',
+    path: pathname + search, headers: { 'Content-Length': CHUNK } });
+  const cut = once(resend, 'error');
+  resend.write(Buffer.alloc(CHUNK / 2));
+  // Cut once the store is writing it: s3rver's folder layout shows it.
+  const uploadDir = path.join(service.storageDir, service.bucket, '._S3rver_uploads', session.uploadId);
+  while (!(await readdir(uploadDir)).some((name) => name.startsWith('1.incoming')));
+  await control(service, 'POST', 'outage', { durationMs: 0 });
+  await cut;
+  assert.equal((await postCompletion(session.completeUploadUrl, completionDocument(parts))).status, 200);
+  const object = await fetch(`${service.controlUrl}/object?url=${encodeURIComponent(session.bbUrl)}`);
+  assert.deepEqual(Buffer.from(await object.arrayBuffer()), bytes);
 });
 
 // Stopped mid-upload and started again on its ports and storage dir, as a test takes it away.
