@@ -81,7 +81,7 @@ function parseFault(description) {
     delayMs: wholeNumber(description, 'delayMs', 0, 0),
   };
   if (description.fromPart !== undefined) fault.fromPart = wholeNumber(description, 'fromPart', 1, 1);
-  if (description.action === 'refuse') fault.durationMs = wholeNumber(description, 'durationMs', 0, 0);
+  if (description.action === 'refuse') fault.durationMs = wholeNumber(description, 'durationMs', undefined, 0);
   if (description.action === 'drop' && description.afterBytes !== undefined) {
     fault.afterBytes = wholeNumber(description, 'afterBytes', 0, 0);
   }
