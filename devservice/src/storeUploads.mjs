@@ -54,7 +54,8 @@ export class StoreUploads {
  */
 export function writePartsAside(store) {
   store.putPart = async (bucket, uploadId, partNumber, content) => {
-    const partPath = path.join(store.getResourcePath(bucket, undefined, 'uploads'), uploadId, String(partNumber));
+    const uploadDir = path.join(store.getResourcePath(bucket, undefined, 'uploads'), uploadId);
+    const partPath = path.join(uploadDir, String(partNumber));
     const incoming = `${partPath}.incoming-${randomBytes(8).toString('hex')}`;
     try {
       const [size, md5] = await store.putContent(incoming, content);

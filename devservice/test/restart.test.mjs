@@ -85,7 +85,8 @@ test('started again on its ports and storage dir, the service completes an uploa
   const storageDir = await mkdtemp(path.join(os.tmpdir(), 'devservice-restart-'));
   t.after(() => rm(storageDir, { recursive: true }));
   let service = await startService({ ...settings, storageDir });
-  const samePorts = { apiPort: Number(new URL(service.apiUrl).port), storagePort: Number(new URL(service.storageUrl).port) };
+  const portOf = (url) => Number(new URL(url).port);
+  const samePorts = { apiPort: portOf(service.apiUrl), storagePort: portOf(service.storageUrl) };
   const startAgain = async () => {
     await service.close();
     service = await startService({ ...settings, ...samePorts, storageDir });
@@ -109,7 +110,8 @@ test('started again on its ports and storage dir, the service completes an uploa
   await startAgain();
   const kept = async (what) => (await control(service, 'GET', what)).json;
   assert.deepEqual((await kept('sessions')).sessions.map(({ bbUrl }) => bbUrl), [session.bbUrl]);
-  assert.deepEqual((await kept('library')).entries.map(({ id, video_url_left: url }) => [id, url]), [[1, session.bbUrl]]);
+  assert.deepEqual((await kept('library')).entries.map(({ id, video_url_left: url }) => [id, url]),
+    [[1, session.bbUrl]]);
   const object = await fetch(`${service.controlUrl}/object?url=${encodeURIComponent(session.bbUrl)}`);
   assert.deepEqual(Buffer.from(await object.arrayBuffer()), bytes);
 });
