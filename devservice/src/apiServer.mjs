@@ -4,7 +4,10 @@ import { Readable, pipeline } from 'node:stream';
 import { enactFault, FaultDescriptionError, isLoopback } from './faults.mjs';
 import { readForm, readJson, RequestError, sendJson } from './http.mjs';
 import { readSubmission, URL_FIELDS } from './library.mjs';
-import { readSessionRequest } from './sessions.mjs';
+import { MAX_PRESIGNED_URL_LIFETIME_SECONDS, readSessionRequest } from './sessions.mjs';
+
+// Longer than any test waits; a typo of a few zeros should not close the store for days.
+const MAX_OUTAGE_MS = 10 * 60 * 1000;
 
 /**
  * The service API under /api and the test control endpoints under /__control, both on the
@@ -52,7 +55,7 @@ export function createApiServer({ workspaces, sessions, library, faults, storage
         const workspace = workspaceOf(req);
         const submission = readSubmission(await readForm(req));
         await checkStoredObjects(submission);
-        return { status: 200, body: library.add(workspace, submission) };
+        return { status: 200, body: await library.add(workspace, submission) };
       },
     },
   };
@@ -71,6 +74,14 @@ export function createApiServer({ workspaces, sessions, library, faults, storage
       if (error instanceof FaultDescriptionError) throw new RequestError(error.message);
       throw error;
     }
+  }
+
+  async function wholeNumberField(req, field, max) {
+    const value = (await readJson(req))?.[field];
+    if (!Number.isSafeInteger(value) || value < 0 || value > max) {
+      throw new RequestError(`"${field}" must be a whole number from 0 to ${max}`);
+    }
+    return value;
   }
 
   async function sendObject(req, res, query) {
@@ -99,6 +110,19 @@ export function createApiServer({ workspaces, sessions, library, faults, storage
     },
     'GET /__control/library': async () => ({ status: 200, body: { entries: library.list() } }),
     'GET /__control/sessions': async () => ({ status: 200, body: { sessions: sessions.list() } }),
+    'POST /__control/outage': async (req) => {
+      const durationMs = await wholeNumberField(req, 'durationMs', MAX_OUTAGE_MS);
+      await storage.refuseConnections(durationMs);
+      return { status: 200, body: { durationMs } };
+    },
+    'GET /__control/presign-expiry': async () => ({
+      status: 200,
+      body: { seconds: sessions.urlLifetimeSeconds },
+    }),
+    'PUT /__control/presign-expiry': async (req) => {
+      sessions.urlLifetimeSeconds = await wholeNumberField(req, 'seconds', MAX_PRESIGNED_URL_LIFETIME_SECONDS);
+      return { status: 200, body: { seconds: sessions.urlLifetimeSeconds } };
+    },
   };
 
   async function handle(req, res, path, query) {

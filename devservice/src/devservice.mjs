@@ -4,20 +4,12 @@ import path from 'node:path';
 
 import { createApiServer } from './apiServer.mjs';
 import { FaultBoard } from './faults.mjs';
+import { listen } from './http.mjs';
+import { JsonFile } from './jsonFile.mjs';
 import { Library } from './library.mjs';
 import { SessionIssuer } from './sessions.mjs';
 import { startStorage } from './storage.mjs';
 import { workspacesByKey } from './workspaces.mjs';
-
-function listen(server, port) {
-  return new Promise((resolve, reject) => {
-    server.once('error', reject);
-    server.listen(port, '127.0.0.1', () => {
-      server.off('error', reject);
-      resolve(server.address().port);
-    });
-  });
-}
 
 /**
  * Starts the object store and the service API with `config` (see config.mjs). Answers the
@@ -30,13 +22,19 @@ export async function startDevService(config, { log = () => {} } = {}) {
   const removeTemporaryDir = async () => {
     if (temporaryDir) await rm(temporaryDir, { recursive: true, force: true });
   };
+  const storageDir = config.storageDir ?? temporaryDir;
+  // Beside the bucket folders: s3rver takes only folders for buckets.
+  const stateFile = (name) => new JsonFile(path.join(storageDir, `devservice-${name}.json`));
+  const [sessionsFile, libraryFile] = [stateFile('sessions'), stateFile('library')];
   const faults = new FaultBoard();
   let storage;
+  let kept;
   try {
+    kept = { sessions: await sessionsFile.load([]), library: await libraryFile.load([]) };
     storage = await startStorage({
       port: config.storagePort,
       bucket: config.bucket,
-      directory: config.storageDir ?? temporaryDir,
+      directory: storageDir,
       minPartSize: config.minPartSize,
       faults,
       log,
@@ -45,11 +43,11 @@ export async function startDevService(config, { log = () => {} } = {}) {
     await removeTemporaryDir();
     throw error;
   }
-  const sessions = new SessionIssuer(storage, config.chunkSize);
+  const sessions = new SessionIssuer(storage, config.chunkSize, sessionsFile, kept.sessions);
   const api = createApiServer({
     workspaces: workspacesByKey(config.apiKeys),
     sessions,
-    library: new Library(),
+    library: new Library(libraryFile, kept.library),
     faults,
     storage,
     log,
@@ -72,7 +70,7 @@ export async function startDevService(config, { log = () => {} } = {}) {
     controlUrl: `http://127.0.0.1:${apiPort}/__control`,
     storageUrl: storage.origin,
     bucket: config.bucket,
-    storageDir: config.storageDir ?? temporaryDir,
+    storageDir,
     readyLine: `devservice ready api=${apiUrl} storage=${storage.origin} bucket=${config.bucket}`,
     async close() {
       const apiClosed = new Promise((resolve) => api.close(resolve));

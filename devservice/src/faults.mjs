@@ -11,13 +11,18 @@ const FAULT_KINDS = [...STORAGE_FAULT_KINDS, ...SERVICE_FAULT_KINDS];
  * stall          read the body and never answer
  * omit-etag      handle the request, answer without the ETag header (part and put only)
  * pass           handle the request normally (with delayMs: a slow answer)
+ * refuse         reset every storage connection, this one included, and refuse new ones for
+ *                durationMs (storage kinds only; the store carries it out)
  * Every action waits delayMs first.
  */
-const ACTIONS = ['respond', 'drop', 'drop-response', 'stall', 'omit-etag', 'pass'];
+const ACTIONS = ['respond', 'drop', 'drop-response', 'stall', 'omit-etag', 'pass', 'refuse'];
 const FIELDS = new Set([
   'kind',
   'action',
   'count',
+  'untilCleared',
+  'fromPart',
+  'durationMs',
   'skip',
   'delayMs',
   'status',
@@ -55,13 +60,28 @@ function parseFault(description) {
   if (description.action === 'omit-etag' && !['part', 'put'].includes(description.kind)) {
     throw new FaultDescriptionError('"omit-etag" applies to part and put requests only');
   }
+  if (description.action === 'refuse' && !STORAGE_FAULT_KINDS.includes(description.kind)) {
+    throw new FaultDescriptionError('"refuse" applies to storage requests only');
+  }
+  if (description.fromPart !== undefined && description.kind !== 'part') {
+    throw new FaultDescriptionError('"fromPart" applies to part requests only');
+  }
+  if (description.untilCleared !== undefined && typeof description.untilCleared !== 'boolean') {
+    throw new FaultDescriptionError('"untilCleared" must be true or false');
+  }
+  if (description.untilCleared && description.count !== undefined) {
+    throw new FaultDescriptionError('"untilCleared" and "count" exclude each other');
+  }
   const fault = {
     kind: description.kind,
     action: description.action,
-    count: wholeNumber(description, 'count', 1, 1),
+    // JSON shows the count of a fault acting until cleared as null.
+    count: description.untilCleared ? Infinity : wholeNumber(description, 'count', 1, 1),
     skip: wholeNumber(description, 'skip', 0, 0),
     delayMs: wholeNumber(description, 'delayMs', 0, 0),
   };
+  if (description.fromPart !== undefined) fault.fromPart = wholeNumber(description, 'fromPart', 1, 1);
+  if (description.action === 'refuse') fault.durationMs = wholeNumber(description, 'durationMs', undefined, 0);
   if (description.action === 'drop' && description.afterBytes !== undefined) {
     fault.afterBytes = wholeNumber(description, 'afterBytes', 0, 0);
   }
@@ -108,9 +128,15 @@ export class FaultBoard {
     return this.#pending.map((fault) => ({ ...fault }));
   }
 
-  /** The fault that acts on this request of `kind`, or null when it goes through untouched. */
-  take(kind) {
-    const fault = this.#pending.find((candidate) => candidate.kind === kind);
+  /**
+   * The fault that acts on this request of `kind` (a part request gives its `partNumber`), or
+   * null when it goes through untouched.
+   */
+  take(kind, partNumber = null) {
+    const fault = this.#pending.find(
+      (candidate) =>
+        candidate.kind === kind && (candidate.fromPart === undefined || partNumber >= candidate.fromPart),
+    );
     if (!fault) return null;
     if (fault.skip > 0) {
       fault.skip -= 1;

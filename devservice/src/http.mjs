@@ -8,6 +8,17 @@ export class RequestError extends Error {
   }
 }
 
+/** Listens on `port` of the loopback address (0: any free port); resolves to the port. */
+export function listen(server, port) {
+  return new Promise((resolve, reject) => {
+    server.once('error', reject);
+    server.listen(port, '127.0.0.1', () => {
+      server.off('error', reject);
+      resolve(server.address().port);
+    });
+  });
+}
+
 export function sendJson(res, status, value) {
   const body = JSON.stringify(value);
   res.writeHead(status, {

@@ -50,11 +50,18 @@ export function readSubmission(fields) {
   };
 }
 
-/** The library entries registered since start, across workspaces. */
+/** The library entries registered, across workspaces, kept in `file` across restarts. */
 export class Library {
-  #entries = [];
+  #entries;
+  #file;
 
-  add(workspace, submission) {
+  constructor(file, entries = []) {
+    this.#file = file;
+    this.#entries = entries;
+  }
+
+  /** Resolves to the new entry once it is on disk, so that an entry answered is never lost. */
+  async add(workspace, submission) {
     const entry = {
       id: this.#entries.length + 1,
       video_url_left: submission.uploadedUrl,
@@ -69,6 +76,7 @@ export class Library {
       created_at: new Date().toISOString(),
     };
     this.#entries.push(entry);
+    await this.#file.save(this.#entries);
     return { ...entry };
   }
 

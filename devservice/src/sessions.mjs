@@ -13,7 +13,9 @@ import { MAX_PART_NUMBER } from './completionRules.mjs';
 import { RequestError } from './http.mjs';
 import { S3_CREDENTIALS } from './storage.mjs';
 
-const PRESIGNED_URL_LIFETIME_SECONDS = 6 * 60 * 60;
+export const PRESIGNED_URL_LIFETIME_SECONDS = 6 * 60 * 60;
+// SigV4's own ceiling for X-Amz-Expires: a week.
+export const MAX_PRESIGNED_URL_LIFETIME_SECONDS = 7 * 24 * 60 * 60;
 const MAX_KEY_BYTES = 1024;
 
 // The SDK release is pinned, so its notice about Node versions of future releases is noise.
@@ -48,20 +50,27 @@ export function readSessionRequest(fields) {
 /**
  * Hands out upload sessions: one presigned PutObject URL for a file that fits in one chunk,
  * otherwise a multipart upload with a presigned URL per part and one for its completion.
- * URLs are signed for the store's public address, the only one clients can reach it at.
+ * URLs are signed for the store's public address, the only one clients can reach it at, with
+ * the store's fixed credentials, so they stay valid across a restart on the same port. What was
+ * handed out is kept in `file`.
  */
 export class SessionIssuer {
   #storage;
   #chunkSize;
   #signer;
   #store;
-  #issued = [];
+  #file;
+  #issued;
+  /** X-Amz-Expires of the URLs handed out from now on; 0 makes them expired on arrival. */
+  urlLifetimeSeconds = PRESIGNED_URL_LIFETIME_SECONDS;
 
-  constructor(storage, chunkSize) {
+  constructor(storage, chunkSize, file, issued = []) {
     this.#storage = storage;
     this.#chunkSize = chunkSize;
     this.#signer = s3Client(storage.origin);
     this.#store = s3Client(storage.internalEndpoint);
+    this.#file = file;
+    this.#issued = issued;
   }
 
   async issue(workspace, { fileName, fileSize }) {
@@ -75,8 +84,8 @@ export class SessionIssuer {
 
     const Bucket = this.#storage.bucket;
     const bbUrl = this.#storage.objectUrl(key);
-    const sign = (command) =>
-      getSignedUrl(this.#signer, command, { expiresIn: PRESIGNED_URL_LIFETIME_SECONDS });
+    const expiresIn = this.urlLifetimeSeconds;
+    const sign = (command) => getSignedUrl(this.#signer, command, { expiresIn });
     let session;
     if (partCount === 1n) {
       session = {
@@ -115,6 +124,7 @@ export class SessionIssuer {
       partCount: Number(partCount),
       bbUrl,
     });
+    await this.#file.save(this.#issued);
     return session;
   }
 

@@ -11,8 +11,9 @@ import {
   parseCompletionDocument,
 } from './completionRules.mjs';
 import { enactFault, isLoopback } from './faults.mjs';
+import { listen } from './http.mjs';
 import { S3Failure, sendS3Failure } from './s3Errors.mjs';
-import { StoreUploads } from './storeUploads.mjs';
+import { StoreUploads, writePartsAside } from './storeUploads.mjs';
 
 export const S3_CREDENTIALS = { accessKeyId: 'S3RVER', secretAccessKey: 'S3RVER' };
 
@@ -138,6 +139,7 @@ export async function startStorage({ port, bucket, directory, minPartSize, fault
     vhostBuckets: false,
     configureBuckets: [{ name: bucket }],
   });
+  writePartsAside(s3rver.store);
   const { port: internalPort } = await s3rver.run();
   const internalOrigin = `http://127.0.0.1:${internalPort}`;
   const uploads = new StoreUploads(s3rver.store, bucket);
@@ -230,11 +232,15 @@ export async function startStorage({ port, bucket, directory, minPartSize, fault
     });
     const body = pipeline(req, byteCounter(entry), () => {});
 
-    const fault = kind && isLoopback(req.socket.remoteAddress) ? faults.take(kind) : null;
+    const fault = kind && isLoopback(req.socket.remoteAddress) ? faults.take(kind, entry.partNumber) : null;
     if (fault) {
       entry.fault = fault.action;
       log(`storage: fault "${fault.action}" on ${req.method} ${rawPath}`);
       if (await enactFault(fault, req, res, body)) return;
+      if (fault.action === 'refuse') {
+        await refuseConnections(fault.durationMs);
+        return;
+      }
     }
     let forwardedBody = body;
     try {
@@ -260,16 +266,48 @@ export async function startStorage({ port, bucket, directory, minPartSize, fault
       else sendS3Failure(res, error instanceof S3Failure ? error : new S3Failure('InternalError'));
     });
   });
+  const connections = new Set();
+  front.on('connection', (socket) => {
+    connections.add(socket);
+    socket.on('close', () => connections.delete(socket));
+  });
+  let publicPort;
   try {
-    await new Promise((resolve, reject) => {
-      front.once('error', reject);
-      front.listen(port, '127.0.0.1', resolve);
-    });
+    publicPort = await listen(front, port);
   } catch (error) {
     await s3rver.close();
     throw error;
   }
-  const origin = `http://127.0.0.1:${front.address().port}`;
+  const origin = `http://127.0.0.1:${publicPort}`;
+
+  // An outage as a client sees it: every open connection reset, then connects refused while
+  // the port is closed. A later outage replaces the end of the current one; one of 0 ms ends it.
+  let reopenTimer = null;
+  let closed = false;
+  async function reopen() {
+    reopenTimer = null;
+    if (closed) return;
+    try {
+      await listen(front, publicPort);
+      log('storage: accepting connections again');
+    } catch (error) {
+      log(`storage: cannot listen on port ${publicPort} again: ${error.message}`);
+    }
+  }
+  async function refuseConnections(durationMs) {
+    if (closed) return;
+    // Closed before the resets, so that no connection slips in between.
+    if (durationMs > 0 && front.listening) front.close();
+    for (const socket of connections) socket.resetAndDestroy();
+    clearTimeout(reopenTimer);
+    reopenTimer = null;
+    if (durationMs > 0) {
+      log(`storage: refusing connections for ${durationMs} ms`);
+      reopenTimer = setTimeout(reopen, durationMs);
+    } else if (!front.listening) {
+      await reopen();
+    }
+  }
 
   /** The object key a URL of this store names, or null for any other URL. */
   function keyOfUrl(text) {
@@ -298,7 +336,10 @@ export async function startStorage({ port, bucket, directory, minPartSize, fault
     /** Reads an object straight from s3rver, bypassing the faults; answers the fetch Response. */
     fetchObject: (key, method = 'GET') => fetch(`${internalOrigin}/${bucket}/${encodeKey(key)}`, { method }),
     internalEndpoint: internalOrigin,
+    refuseConnections,
     async close() {
+      closed = true;
+      clearTimeout(reopenTimer);
       const frontClosed = new Promise((resolve) => front.close(resolve));
       front.closeAllConnections();
       await frontClosed;

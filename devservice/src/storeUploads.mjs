@@ -1,4 +1,5 @@
-import { readFile, readdir, stat } from 'node:fs/promises';
+import { randomBytes } from 'node:crypto';
+import { readFile, readdir, rename, rm, stat, writeFile } from 'node:fs/promises';
 import path from 'node:path';
 
 // s3rver names its multipart uploads with 16 random bytes in hex; anything else cannot exist,
@@ -44,4 +45,26 @@ export class StoreUploads {
     );
     return new Map(entries);
   }
+}
+
+/**
+ * Makes s3rver write a part beside the stored one and rename it into place once whole. Written
+ * in place, a resend cut short (an outage, a stop) left half the new bytes beside the stored
+ * part's checksum, and a completion naming that ETag assembled them; S3 keeps the stored part.
+ */
+export function writePartsAside(store) {
+  store.putPart = async (bucket, uploadId, partNumber, content) => {
+    const uploadDir = path.join(store.getResourcePath(bucket, undefined, 'uploads'), uploadId);
+    const partPath = path.join(uploadDir, String(partNumber));
+    const incoming = `${partPath}.incoming-${randomBytes(8).toString('hex')}`;
+    try {
+      const [size, md5] = await store.putContent(incoming, content);
+      await writeFile(`${incoming}.md5`, md5);
+      await rename(incoming, partPath);
+      await rename(`${incoming}.md5`, `${partPath}.md5`);
+      return { size, md5 };
+    } finally {
+      await Promise.all([rm(incoming, { force: true }), rm(`${incoming}.md5`, { force: true })]);
+    }
+  };
 }

@@ -16,6 +16,14 @@ test('a fault lets `skip` requests of its kind pass, then acts on `count`; a kin
   assert.deepEqual(board.list(), []);
 });
 
+test('a fault `fromPart` K passes lower parts by; one `untilCleared` acts until the board is cleared', () => {
+  const board = new FaultBoard();
+  board.add([{ kind: 'part', action: 'respond', status: 503, fromPart: 3, skip: 1, untilCleared: true }]);
+  assert.deepEqual([1, 2, 3, 4, 2, 3, 9].map((part) => board.take('part', part)?.status ?? null),
+    [null, null, null, 503, null, 503, 503]);
+  assert.deepEqual(JSON.parse(JSON.stringify(board.list())).map(({ count }) => count), [null]);
+});
+
 let service;
 before(async () => {
   service = await startService({ chunkSize: 256, minPartSize: 0 });
@@ -28,6 +36,9 @@ test('the control endpoint refuses a list with a mistake whole, lists pending fa
     { kind: 'part', action: 'respond', status: 99 }, { kind: 'startup', action: 'omit-etag' },
     { kind: 'part', action: 'drop', count: 0 }, { kind: 'part', action: 'drop', afterbytes: 3 },
     { kind: 'session', action: 'respond', status: 200, body: 'x', repeat: 128 * 1024 * 1024 },
+    { kind: 'put', action: 'drop', fromPart: 2 }, { kind: 'part', action: 'drop', fromPart: 0 },
+    { kind: 'part', action: 'drop', untilCleared: true, count: 2 }, { kind: 'part', action: 'drop', untilCleared: 1 },
+    { kind: 'library', action: 'refuse', durationMs: 10 },
   ]) {
     const refused = await control(service, 'POST', 'faults', [{ kind: 'part', action: 'drop' }, description]);
     assert.deepEqual([refused.status, typeof refused.json.error], [400, 'string'], JSON.stringify(description));

@@ -71,7 +71,7 @@ test('a library submission is stored under its key; one with a mistake is refuse
     'no perspective': without('perspective'), 'no videoName': without('videoName'),
     'is3D not a Boolean': { ...base, is3D: 'yes' }, 'perspective not an integer': { ...base, perspective: '180.5' },
     'perspective empty': { ...base, perspective: '' }, 'unknown format': { ...base, fileFormat3D: 'Stereoscopic' },
-    'blank name': { ...base, videoName: '  ' }, '2D marked 3D': { ...base, fileFormat3D: '2D' },
+    '2D marked 3D': { ...base, fileFormat3D: '2D' },
     'Separate without right eye': { ...base, fileFormat3D: 'Separate' },
     'right eye without Separate': { ...base, uploadedUrlRight: stored[1] },
     'side file without AIV': { ...base, aimeUrl: stored[2] },
@@ -82,6 +82,11 @@ test('a library submission is stored under its key; one with a mistake is refuse
   })) {
     const refused = await postForm(submitUrl(), fields);
     assert.deepEqual([refused.status, typeof refused.json.error], [400, 'string'], name);
+  }
+  // The app shows this text to the user as it stands.
+  for (const videoName of ['', ' \t ']) {
+    assert.deepEqual(await postForm(submitUrl(), { ...base, videoName }),
+      { status: 400, json: { error: 'videoName must not be empty' } }, JSON.stringify(videoName));
   }
   assert.equal((await postForm(submitUrl(), base, 'nope')).status, 401);
   assert.equal((await library()).length, count);

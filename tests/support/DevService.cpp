@@ -13,6 +13,18 @@ constexpr int controlTimeoutMs = 30000;
 
 DevService::~DevService()
 {
+    stop();
+}
+
+bool DevService::start(const QStringList &arguments)
+{
+    // Given first, so that a folder among `arguments` wins.
+    m_arguments = QStringList{QStringLiteral("--storage-dir"), m_storageDir.path()} + arguments;
+    return launch(m_arguments);
+}
+
+void DevService::stop()
+{
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.terminate();
@@ -21,7 +33,14 @@ DevService::~DevService()
     m_process.waitForFinished(5000);
 }
 
-bool DevService::start(const QStringList &arguments)
+bool DevService::startAgain()
+{
+    const auto port = [](const QString &url) { return QString::number(QUrl(url).port()); };
+    return launch(m_arguments + QStringList{QStringLiteral("--api-port"), port(m_apiUrl),
+                                            QStringLiteral("--storage-port"), port(m_storageUrl)});
+}
+
+bool DevService::launch(const QStringList &arguments)
 {
     m_process.setProgram(QStringLiteral(NODE_EXECUTABLE));
     m_process.setArguments(QStringList{QStringLiteral(DEVSERVICE_DIR "/server.mjs"),
@@ -91,6 +110,28 @@ std::optional<int> DevService::pendingFaultCount()
 bool DevService::clearFaults()
 {
     return control("DELETE", QStringLiteral("/faults")).has_value();
+}
+
+bool DevService::failPartsFrom(int partNumber, int status, std::optional<int> count)
+{
+    QJsonObject fault{{"kind", "part"}, {"action", "respond"}, {"status", status}, {"fromPart", partNumber}};
+    if (count)
+        fault.insert(QStringLiteral("count"), *count);
+    else
+        fault.insert(QStringLiteral("untilCleared"), true);
+    return addFault(fault);
+}
+
+bool DevService::refuseStorageConnections(std::chrono::milliseconds duration)
+{
+    const QJsonObject outage{{"durationMs", qint64(duration.count())}};
+    return control("POST", QStringLiteral("/outage"), QJsonDocument(outage).toJson()).has_value();
+}
+
+bool DevService::setPresignExpiry(std::chrono::seconds expiry)
+{
+    const QJsonObject lifetime{{"seconds", qint64(expiry.count())}};
+    return control("PUT", QStringLiteral("/presign-expiry"), QJsonDocument(lifetime).toJson()).has_value();
 }
 
 QJsonArray DevService::library()
