@@ -180,6 +180,12 @@ Item {
                             enabled: !root.uploaderState.uploadDisabled
                             onClicked: root.uploaderState.startUpload()
                         }
+
+                        ResumeRow {
+                            objectName: "resumeRow"
+                            width: parent.width
+                            uploaderState: root.uploaderState
+                        }
                     }
                 }
             }

@@ -40,7 +40,8 @@ Result<QByteArray> readAll(const QString &path)
 }
 
 UploadRecordStore::UploadRecordStore()
-    : UploadRecordStore(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
+    : UploadRecordStore(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                        + QStringLiteral("/Vellumcast/Vellumcast Uploader"))
 {
 }
 

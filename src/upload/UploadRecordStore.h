@@ -12,7 +12,7 @@
 class UploadRecordStore
 {
 public:
-    // The app's data folder.
+    // The app's data folder, named as its preferences are, whatever the process calls itself.
     UploadRecordStore();
     explicit UploadRecordStore(QString folder);
 
