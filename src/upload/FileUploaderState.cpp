@@ -1,5 +1,6 @@
 #include "FileUploaderState.h"
 
+#include "AssignProperty.h"
 #include "FileFormat.h"
 #include "UploadRun.h"
 
@@ -59,16 +60,6 @@ FileUploaderState::~FileUploaderState()
         m_appManager->setUploadInProgress(false);
 }
 
-template<typename T>
-bool FileUploaderState::assign(T &field, const T &value, void (FileUploaderState::*changed)())
-{
-    if (field == value)
-        return false;
-    field = value;
-    Q_EMIT(this->*changed)();
-    return true;
-}
-
 void FileUploaderState::setSessionManager(SessionManager *sessionManager)
 {
     if (m_sessionManager == sessionManager)
@@ -93,22 +84,22 @@ void FileUploaderState::setAppManager(AppManager *appManager)
 
 void FileUploaderState::setStatusMessage(const QString &message)
 {
-    assign(m_statusMessage, message, &FileUploaderState::statusMessageChanged);
+    assignProperty(this, m_statusMessage, message, &FileUploaderState::statusMessageChanged);
 }
 
 void FileUploaderState::setShowSuccessAnimation(bool show)
 {
-    assign(m_showSuccessAnimation, show, &FileUploaderState::showSuccessAnimationChanged);
+    assignProperty(this, m_showSuccessAnimation, show, &FileUploaderState::showSuccessAnimationChanged);
 }
 
 void FileUploaderState::setIsHeaderHovered(bool hovered)
 {
-    assign(m_isHeaderHovered, hovered, &FileUploaderState::isHeaderHoveredChanged);
+    assignProperty(this, m_isHeaderHovered, hovered, &FileUploaderState::isHeaderHoveredChanged);
 }
 
 void FileUploaderState::setShowDetails(bool show)
 {
-    assign(m_showDetails, show, &FileUploaderState::showDetailsChanged);
+    assignProperty(this, m_showDetails, show, &FileUploaderState::showDetailsChanged);
 }
 
 void FileUploaderState::setIsUploading(bool uploading)
@@ -121,7 +112,7 @@ void FileUploaderState::setIsUploading(bool uploading)
         m_sleepInhibitor.release();
         m_transferEstimate.stop();
     }
-    assign(m_isUploading, uploading, &FileUploaderState::isUploadingChanged);
+    assignProperty(this, m_isUploading, uploading, &FileUploaderState::isUploadingChanged);
     if (m_appManager)
         m_appManager->setUploadInProgress(uploading);
     m_transferEstimate.refresh();
@@ -129,7 +120,7 @@ void FileUploaderState::setIsUploading(bool uploading)
 
 void FileUploaderState::setProgress(double progress)
 {
-    assign(m_progress, progress, &FileUploaderState::progressChanged);
+    assignProperty(this, m_progress, progress, &FileUploaderState::progressChanged);
 }
 
 void FileUploaderState::noteStoredShare(double share)

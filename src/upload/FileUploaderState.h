@@ -172,9 +172,6 @@ private:
     void setProgress(double progress);
     void noteStoredShare(double share);
 
-    // Answers whether the value changed.
-    template<typename T>
-    bool assign(T &field, const T &value, void (FileUploaderState::*changed)());
 
     const std::optional<APIService> m_apiService;
     QPointer<SessionManager> m_sessionManager;

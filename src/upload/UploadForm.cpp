@@ -1,5 +1,6 @@
 #include "UploadForm.h"
 
+#include "AssignProperty.h"
 #include "FileFormat.h"
 
 namespace {
@@ -29,61 +30,51 @@ QStringList UploadForm::perspectiveOptions()
     return {QStringLiteral("60"), QStringLiteral("180"), QStringLiteral("360")};
 }
 
-template<typename T>
-bool UploadForm::assign(T &field, const T &value, void (UploadForm::*changed)())
-{
-    if (field == value)
-        return false;
-    field = value;
-    Q_EMIT(this->*changed)();
-    return true;
-}
-
 void UploadForm::setSelectedFile(const QUrl &file)
 {
-    if (assign(m_selectedFile, file, &UploadForm::selectedFileChanged))
+    if (assignProperty(this, m_selectedFile, file, &UploadForm::selectedFileChanged))
         handleSelectedFileChange(file);
 }
 
 void UploadForm::setSelectedFileLeft(const QUrl &file)
 {
-    assign(m_selectedFileLeft, file, &UploadForm::selectedFileLeftChanged);
+    assignProperty(this, m_selectedFileLeft, file, &UploadForm::selectedFileLeftChanged);
 }
 
 void UploadForm::setSelectedFileRight(const QUrl &file)
 {
-    assign(m_selectedFileRight, file, &UploadForm::selectedFileRightChanged);
+    assignProperty(this, m_selectedFileRight, file, &UploadForm::selectedFileRightChanged);
 }
 
 void UploadForm::setSelectedAIMEFile(const QUrl &file)
 {
-    assign(m_selectedAIMEFile, file, &UploadForm::selectedAIMEFileChanged);
+    assignProperty(this, m_selectedAIMEFile, file, &UploadForm::selectedAIMEFileChanged);
 }
 
 void UploadForm::setSelectedFCPXMLZip(const QUrl &file)
 {
-    assign(m_selectedFCPXMLZip, file, &UploadForm::selectedFCPXMLZipChanged);
+    assignProperty(this, m_selectedFCPXMLZip, file, &UploadForm::selectedFCPXMLZipChanged);
 }
 
 void UploadForm::setVideoName(const QString &name)
 {
-    assign(m_videoName, name, &UploadForm::videoNameChanged);
+    assignProperty(this, m_videoName, name, &UploadForm::videoNameChanged);
 }
 
 void UploadForm::setSelectedFileFormat(const QString &label)
 {
-    if (assign(m_selectedFileFormat, label, &UploadForm::selectedFileFormatChanged))
+    if (assignProperty(this, m_selectedFileFormat, label, &UploadForm::selectedFileFormatChanged))
         handleFileFormatChange();
 }
 
 void UploadForm::setSelectedPerspective(const QString &perspective)
 {
-    assign(m_selectedPerspective, perspective, &UploadForm::selectedPerspectiveChanged);
+    assignProperty(this, m_selectedPerspective, perspective, &UploadForm::selectedPerspectiveChanged);
 }
 
 void UploadForm::setRequiresAIMEAndFCPXML(bool required)
 {
-    assign(m_requiresAIMEAndFCPXML, required, &UploadForm::requiresAIMEAndFCPXMLChanged);
+    assignProperty(this, m_requiresAIMEAndFCPXML, required, &UploadForm::requiresAIMEAndFCPXMLChanged);
 }
 
 void UploadForm::setUploading(bool uploading)
@@ -96,10 +87,10 @@ void UploadForm::selectFileFormat(const QString &label)
 {
     // The change handlers see the choice once it is complete: run on the format alone, they
     // would keep an .aivu file that choosing "Separate" clears.
-    const bool formatChanged = assign(m_selectedFileFormat, label, &UploadForm::selectedFileFormatChanged);
+    const bool formatChanged = assignProperty(this, m_selectedFileFormat, label, &UploadForm::selectedFileFormatChanged);
     bool fileChanged = false;
     if (label == FileFormat::separate) {
-        fileChanged = assign(m_selectedFile, QUrl(), &UploadForm::selectedFileChanged);
+        fileChanged = assignProperty(this, m_selectedFile, QUrl(), &UploadForm::selectedFileChanged);
     } else {
         setSelectedFileLeft(QUrl());
         setSelectedFileRight(QUrl());
@@ -159,5 +150,5 @@ UploadPlan UploadForm::plan() const
 
 void UploadForm::refreshUploadDisabled()
 {
-    assign(m_uploadDisabled, m_uploading || problem().has_value(), &UploadForm::uploadDisabledChanged);
+    assignProperty(this, m_uploadDisabled, m_uploading || problem().has_value(), &UploadForm::uploadDisabledChanged);
 }

@@ -69,9 +69,6 @@ private:
     void setRequiresAIMEAndFCPXML(bool required);
     void refreshUploadDisabled();
 
-    // Answers whether the value changed.
-    template<typename T>
-    bool assign(T &field, const T &value, void (UploadForm::*changed)());
 
     QUrl m_selectedFile;
     QUrl m_selectedFileLeft;
