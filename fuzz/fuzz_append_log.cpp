@@ -1,7 +1,7 @@
 // The upload log: messages of any text, repeated past the 10000-character cap.
 #include "Diagnostics.h"
-#include "FileUploaderState.h"
 #include "FuzzSupport.h"
+#include "UploadLog.h"
 
 #include <QStringList>
 #include <QTextBoundaryFinder>
@@ -33,7 +33,7 @@ bool fitsWithOneMoreCharacter(const QString &text, const QString &kept)
     while (previous > 0 && text.at(previous).isLowSurrogate() && text.at(previous - 1).isHighSurrogate())
         previous = boundaries.toPreviousBoundary();
     return previous >= 0
-            && FileUploaderState::userPerceivedLength(text.mid(previous)) <= FileUploaderState::maxLogLength;
+            && UploadLog::userPerceivedLength(text.mid(previous)) <= UploadLog::maxLength;
 }
 }
 
@@ -47,23 +47,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QStringList messages = inputText(data + 1, size - 1).split(QChar(0)).mid(0, maxMessages);
 
     Diagnostics::Capture quiet;
-    FileUploaderState state;
+    UploadLog log;
     QString everything;
     for (int round = 0; round < rounds; ++round) {
         for (const QString &message : messages) {
-            const QString uncut = state.logs() + message + u'\n';
-            state.appendLog(message);
+            const QString uncut = log.text() + message + u'\n';
+            log.append(message);
             if (isDropped(message))
                 continue;
             everything += message + u'\n';
-            const QString logs = state.logs();
+            const QString logs = log.text();
             require(uncut.endsWith(logs), "the log is a tail of everything appended");
-            require(FileUploaderState::userPerceivedLength(logs) <= FileUploaderState::maxLogLength,
+            require(UploadLog::userPerceivedLength(logs) <= UploadLog::maxLength,
                     "the log stays within its cap");
             if (logs.size() < uncut.size())
                 require(!fitsWithOneMoreCharacter(uncut, logs), "no more is cut than the cap needs");
         }
     }
-    require(everything.endsWith(state.logs()), "the log is a tail of everything appended");
+    require(everything.endsWith(log.text()), "the log is a tail of everything appended");
     return 0;
 }

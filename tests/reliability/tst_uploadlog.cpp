@@ -1,4 +1,5 @@
 #include "FileUploaderState.h"
+#include "UploadLog.h"
 
 #include <QTest>
 
@@ -30,7 +31,7 @@ private Q_SLOTS:
         for (const QString &message : std::as_const(messages))
             state.appendLog(message);
         const QString everything = messages.join(u'\n') + u'\n';
-        const qsizetype length = FileUploaderState::userPerceivedLength(state.logs());
+        const qsizetype length = UploadLog::userPerceivedLength(state.logs());
         QVERIFY(everything.endsWith(state.logs()));
         QVERIFY(length <= FileUploaderState::maxLogLength);
         QVERIFY(cut ? length >= FileUploaderState::maxLogLength - 1 : state.logs() == everything);

@@ -166,8 +166,9 @@ private Q_SLOTS:
     }
 
     // What a run sends and how it ends, by the form and what goes wrong. A row's setup is "clear
-    // <property>", "perspective <text>", "answer <path> <status> <body>", "completion <URL>" or
-    // "sign out" on the first part. Side files are chosen in every row: only immersive sends them.
+    // <property>", "perspective <text>", "answer <path> <status> <body>", "completion <URL>", or
+    // "sign out" or "edit" (name, perspective and format) on the first part. Side files are chosen
+    // in every row: only immersive sends them.
     void aRunSendsTheFormAndEndsAsItShould_data()
     {
         QTest::addColumn<QString>("format");
@@ -202,6 +203,10 @@ private Q_SLOTS:
         withSideFiles.replace(0, "uploadedUrl=https://bucket.test/object-2");
         withSideFiles << "aimeUrl=https://bucket.test/object-0" << "fcpxmlUrl=https://bucket.test/object-1";
         succeeds("immersive", immersive, "180", {"scene.aime (4)", "edit.zip (3)", "clip.mov (5)"}, withSideFiles);
+        // The run registers the form as it stood when the run started.
+        QTest::newRow("form edited during the run")
+            << FileFormat::spatial << "edit" << completed << clip << fields("Spatial", true, "60")
+            << storedInOnePart("clip.mov") + "Video uploaded. Library ID: 77, Name: Dive\n\n";
 
         // Refused before anything is sent: the earlier log and progress stay.
         const auto refused = [](const char *name, const QString &format, const QString &property,
@@ -266,6 +271,13 @@ private Q_SLOTS:
             backend->completeUploadUrl = detail;
         if (kind == u"sign")
             onRequest(UploadBackend::partPath(0, 1), [&] { session->setApiKey(std::nullopt); });
+        if (kind == u"edit") {
+            onRequest(UploadBackend::partPath(0, 1), [&] {
+                state->setVideoName(QStringLiteral("Renamed"));
+                state->setSelectedPerspective(QStringLiteral("360"));
+                state->selectFileFormat(FileFormat::twoD);
+            });
+        }
         QString statusDuringRegistration;
         onRequest(UploadBackend::libraryPath, [&] { statusDuringRegistration = state->statusMessage(); });
 
