@@ -36,7 +36,8 @@ Result<QString> storedPartETag(const Result<HttpResponse> &sent)
     if (response.statusCode == 0)
         return Error::upload(2, QStringLiteral("Invalid HTTP response."));
     if (!response.isSuccess())
-        return Error::upload(response.statusCode, QStringLiteral("HTTP ") + QString::number(response.statusCode));
+        return Error::upload(response.statusCode, QStringLiteral("HTTP ") + QString::number(response.statusCode))
+                .withHttpStatus(response.statusCode);
     if (auto eTag = findETagHeader(response.headers))
         return *eTag;
     return Error::upload(1, QStringLiteral("Failed to retrieve the ETag from response headers."));

@@ -2,12 +2,12 @@
 
 #include <QString>
 
-// A part that storage has accepted: what the completion document names, and the range of the
-// file it holds.
+// A part that storage accepted, with the file range it holds: what a resumed transfer needs to
+// skip it and to list it in the completion.
 struct StoredPart
 {
     qint64 partNumber = 0;
-    QString eTag;
+    QString eTag; // exactly as storage sent it
     qint64 offset = 0;
     qint64 size = 0;
 

@@ -65,22 +65,20 @@ QCoro::Task<Result<void>> postCompleteMultipartUpload(QUrl completeUploadUrl, QS
     if (response.statusCode == 0)
         co_return Error::upload(-1, refusedDescription);
     if (!response.isSuccess() || response.bodyTooLarge)
-        co_return Error::upload(response.statusCode, refusedDescription);
+        co_return Error::upload(response.statusCode, refusedDescription).withHttpStatus(response.statusCode);
     if (const auto refusal = findStoreError(response.body)) {
         co_return Error::upload(response.statusCode,
                                 refusedDescription + QStringLiteral(": ") + refusal->code
-                                        + QStringLiteral(": ") + refusal->message);
+                                        + QStringLiteral(": ") + refusal->message)
+                .withHttpStatus(response.statusCode);
     }
     co_return Result<void>();
 }
 
-QCoro::Task<Result<void>> finalizeUpload(QList<CompletedPart> completedParts, QUrl completeUploadUrl,
-                                         StorageClient &storage, CancellationToken *cancellation)
+QCoro::Task<Result<void>> postCompletionWithRetry(QUrl completeUploadUrl, QString document, StorageClient &storage,
+                                                  CancellationToken *cancellation)
 {
     const QPointer<CancellationToken> token = cancellation;
-    const QString document = completionDocument(completedParts);
-    Diagnostics::printLine(document);
-
     Result<void> posted = co_await postCompleteMultipartUpload(completeUploadUrl, document, storage, token);
     for (int remaining = completionRetries; !posted && remaining > 0; --remaining) {
         const Result<void> waited = co_await AsyncSleep::sleep(completionRetryWait, token);
@@ -89,4 +87,13 @@ QCoro::Task<Result<void>> finalizeUpload(QList<CompletedPart> completedParts, QU
         posted = co_await postCompleteMultipartUpload(completeUploadUrl, document, storage, token);
     }
     co_return posted;
+}
+
+QCoro::Task<Result<void>> finalizeUpload(QList<CompletedPart> completedParts, QUrl completeUploadUrl,
+                                         StorageClient &storage, CancellationToken *cancellation)
+{
+    const QPointer<CancellationToken> token = cancellation;
+    const QString document = completionDocument(completedParts);
+    Diagnostics::printLine(document);
+    co_return co_await postCompletionWithRetry(std::move(completeUploadUrl), document, storage, token);
 }

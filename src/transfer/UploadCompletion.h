@@ -36,7 +36,11 @@ QCoro::Task<Result<void>> postCompleteMultipartUpload(QUrl completeUploadUrl, QS
                                                       StorageClient &storage,
                                                       CancellationToken *cancellation = nullptr);
 
-// Writes the document to standard output, then POSTs it up to four times, 2 s apart. A
-// cancelled wait ends it at once with the cancellation error.
+// POSTs `document` up to four times, 2 s apart, writing nothing. A cancelled wait ends it at
+// once with the cancellation error.
+QCoro::Task<Result<void>> postCompletionWithRetry(QUrl completeUploadUrl, QString document, StorageClient &storage,
+                                                  CancellationToken *cancellation = nullptr);
+
+// Writes the document to standard output, then posts it with postCompletionWithRetry().
 QCoro::Task<Result<void>> finalizeUpload(QList<CompletedPart> completedParts, QUrl completeUploadUrl,
                                          StorageClient &storage, CancellationToken *cancellation = nullptr);

@@ -1,6 +1,8 @@
 #include "CancellationToken.h"
 #include "Diagnostics.h"
 #include "PartUpload.h"
+#include "PresignedUrlExpiry.h"
+#include "StorageFailure.h"
 #include "TransferTestSupport.h"
 
 #include <QTest>
@@ -11,6 +13,7 @@ using namespace TransferTest;
 
 Q_DECLARE_METATYPE(ScriptedResponse)
 Q_DECLARE_METATYPE(std::optional<QString>)
+Q_DECLARE_METATYPE(Error)
 
 namespace {
 constexpr qint64 halfSecond = 500'000'000;
@@ -180,6 +183,71 @@ private Q_SLOTS:
         QStringList delivered;
         reportUploadProgress(bytes, totalBytes, [&](const QString &message) { delivered.append(message); });
         QCOMPARE(delivered, QStringList{text});
+    }
+
+    // Which failures are waited out, and the plain words the user reads for each.
+    void storageFailures_data()
+    {
+        QTest::addColumn<Error>("failure");
+        QTest::addColumn<int>("outage"); // an OutageKind, or -1 when waiting cannot help
+        QTest::addColumn<QString>("words");
+        const int network = int(OutageKind::Network);
+        const int storage = int(OutageKind::Storage);
+        const auto answered = [](int status) { return Error::upload(status, "HTTP").withHttpStatus(status); };
+        const auto transport = [](QNetworkReply::NetworkError code) { return Error::network(code, "curl's words"); };
+        QTest::newRow("refused") << transport(QNetworkReply::ConnectionRefusedError) << network
+                                 << "could not connect to storage";
+        QTest::newRow("name lookup") << transport(QNetworkReply::HostNotFoundError) << network
+                                     << "could not look up storage's address";
+        QTest::newRow("reset") << transport(QNetworkReply::RemoteHostClosedError) << network
+                               << "the connection to storage was lost";
+        QTest::newRow("stall") << Error::timedOut() << network << "storage did not answer in time";
+        QTest::newRow("proxy gone") << transport(QNetworkReply::ProxyNotFoundError) << network
+                                    << "could not reach storage through the proxy";
+        for (const int status : {408, 429, 500, 502, 503, 504})
+            QTest::addRow("%d", status) << answered(status) << storage
+                                        << QStringLiteral("storage answered %1").arg(status);
+        for (const int status : {400, 403, 404, 501})
+            QTest::addRow("%d", status) << answered(status) << -1 << QStringLiteral("storage answered %1").arg(status);
+        QTest::newRow("certificate") << transport(QNetworkReply::SslHandshakeFailedError) << -1
+                                     << "could not set up a secure connection to storage";
+        QTest::newRow("cancelled") << Error::cancelled() << -1 << "the upload was cancelled";
+        QTest::newRow("no ETag") << Error::upload(1, noETag) << -1 << noETag;
+        QTest::newRow("file shrank") << RequestBody::shortFileError() << -1
+                                     << RequestBody::shortFileError().description();
+    }
+
+    void storageFailures()
+    {
+        QFETCH(Error, failure);
+        QFETCH(int, outage);
+        QFETCH(QString, words);
+        const std::optional<OutageKind> kind = outageKind(failure);
+        QCOMPARE(kind ? int(*kind) : -1, outage);
+        QCOMPARE(timeCanHeal(failure), outage != -1);
+        QCOMPARE(describeStorageFailure(failure), words);
+    }
+
+    void presignedUrlExpiry_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QDateTime>("expiry"); // invalid: none
+        const auto utc = [](int y, int mo, int d, int h) { return QDateTime(QDate(y, mo, d), QTime(h, 0), Qt::UTC); };
+        QTest::newRow("six hours") << "X-Amz-Date=20240301T120000Z&X-Amz-Expires=21600" << utc(2024, 3, 1, 18);
+        QTest::newRow("into a leap day") << "X-Amz-Expires=7200&X-Amz-Date=20240228T230000Z" << utc(2024, 2, 29, 1);
+        QTest::newRow("no lifetime") << "X-Amz-Date=20240301T120000Z" << QDateTime();
+        QTest::newRow("no date") << "X-Amz-Expires=600" << QDateTime();
+        QTest::newRow("extended date") << "X-Amz-Date=2024-03-01T12:00:00Z&X-Amz-Expires=600" << QDateTime();
+        QTest::newRow("month 13") << "X-Amz-Date=20241301T120000Z&X-Amz-Expires=600" << QDateTime();
+        QTest::newRow("negative lifetime") << "X-Amz-Date=20240301T120000Z&X-Amz-Expires=-600" << QDateTime();
+    }
+
+    void presignedUrlExpiry()
+    {
+        QFETCH(QString, query);
+        QFETCH(QDateTime, expiry);
+        const QUrl url("https://storage.test/bucket/movie.mov?partNumber=1&" + query);
+        QCOMPARE(::presignedUrlExpiry(url).value_or(QDateTime()), expiry);
     }
 
     // The cancellation ends the request in flight halfway through its body; the waits then

@@ -1,79 +1,18 @@
 #include "APIService.h"
 #include "Diagnostics.h"
 #include "ServiceFixtures.h"
+#include "StorageScene.h"
 #include "TestProxy.h"
-#include "TransferTestSupport.h"
 #include "UploadDriver.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace TransferTest;
 
-namespace {
-const QByteArray twentyFiveBytes = "ABCDEFGHIJKLMNOPQRSTUVWXY";
-
-// The completion document for parts whose ETags are "etag-N" with their quotes.
-QString documentFor(const QList<qint64> &partNumbers)
-{
-    QString parts;
-    for (const qint64 part : partNumbers)
-        parts += QStringLiteral("<Part>\n   <ETag>\"etag-%1\"</ETag>\n   <PartNumber>%1</PartNumber>\n</Part>").arg(part);
-    return "<CompleteMultipartUpload xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\">\n" + parts
-            + "\n</CompleteMultipartUpload>";
-}
-
-qint64 partNumberOf(const RecordedRequest &request)
-{
-    return request.query().queryItemValue("partNumber").toLongLong();
-}
-
-ScriptedResponse storePart(const RecordedRequest &head)
-{
-    return ScriptedResponse::withETag("\"etag-" + QByteArray::number(partNumberOf(head)) + '"');
-}
-}
-
-class UploadDriverTest : public QObject
+class UploadDriverTest : public QObject, StorageScene
 {
     Q_OBJECT
-
-    TestHttpServer *server = nullptr;
-    std::unique_ptr<QTemporaryDir> dir;
-
-    QString partUrl(qint64 partNumber, const QString &host = QStringLiteral("127.0.0.1")) const
-    {
-        return "http://" + host + u':' + QString::number(server->port()) + "/bucket/movie.mov?partNumber="
-                + QString::number(partNumber) + "&uploadId=u%2B1&X-Amz-Signature=ab%2Fcd";
-    }
-
-    QList<PresignedChunkUrl> chunkUrls(const QList<qint64> &chunkIds) const
-    {
-        QList<PresignedChunkUrl> urls;
-        for (const qint64 chunkId : chunkIds)
-            urls.append({partUrl(chunkId), chunkId});
-        return urls;
-    }
-
-    QUrl completeUrl() const { return server->url("/bucket/movie.mov?uploadId=u%2B1&X-Amz-Signature=ef%2Fgh"); }
-
-    QString writeFile(const QByteArray &contents) const
-    {
-        const QString path = dir->filePath("movie.mov");
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() ? path : QString();
-    }
-
-    QList<RecordedRequest> requestsWithMethod(const QByteArray &method) const
-    {
-        QList<RecordedRequest> matching;
-        for (const RecordedRequest &request : server->requests()) {
-            if (request.method == method)
-                matching.append(request);
-        }
-        return matching;
-    }
 
     std::optional<bool> upload(const QString &path, qint64 chunkSize, const QList<PresignedChunkUrl> &urls,
                                std::optional<QUrl> completion, MessageLog &messages)
@@ -83,21 +22,8 @@ class UploadDriverTest : public QObject
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        server = new TestHttpServer(this);
-        QVERIFY(server->listen());
-        server->setHandler(
-                [](const RecordedRequest &head) { return head.method == "PUT" ? storePart(head) : answer(200); });
-        dir = std::make_unique<QTemporaryDir>();
-    }
-
-    void cleanup()
-    {
-        delete server;
-        server = nullptr;
-        dir.reset();
-    }
+    void init() { QVERIFY(start()); }
+    void cleanup() { stop(); }
 
     // Byte ranges follow the position in ascending id order while each part keeps its own id;
     // one URL takes the whole file in one PUT, without a completion. A file that shrank once
