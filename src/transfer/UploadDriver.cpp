@@ -254,6 +254,21 @@ QCoro::Task<FileTransferOutcome> transferFile(FileTransfer request)
     co_return co_await sendInChunks(request, storage);
 }
 
+bool completionUrlFits(qsizetype chunkCount, const std::optional<QUrl> &completeUploadUrl)
+{
+    if (chunkCount == 1)
+        return true;
+    if (!completeUploadUrl) {
+        print(QStringLiteral("❌ No completion URL for the multipart upload"));
+        return false;
+    }
+    if (!isStorageUrl(*completeUploadUrl)) {
+        print(QStringLiteral("❌ Invalid completion URL: ") + completeUploadUrl->toString(QUrl::FullyEncoded));
+        return false;
+    }
+    return true;
+}
+
 QCoro::Task<bool> uploadFileSequentially(QUrl fileURL, qint64 chunkSize,
                                          QList<PresignedChunkUrl> presignedChunkUrls,
                                          std::optional<QUrl> completeUploadUrl,
@@ -262,17 +277,9 @@ QCoro::Task<bool> uploadFileSequentially(QUrl fileURL, qint64 chunkSize,
 {
     const QPointer<CancellationToken> token = cancellation;
     FileTransfer request;
-    if (presignedChunkUrls.size() != 1) {
-        if (!completeUploadUrl) {
-            print(QStringLiteral("❌ No completion URL for the multipart upload"));
-            co_return false;
-        }
-        if (!isStorageUrl(*completeUploadUrl)) {
-            print(QStringLiteral("❌ Invalid completion URL: ") + completeUploadUrl->toString(QUrl::FullyEncoded));
-            co_return false;
-        }
-        request.completeUploadUrl = *completeUploadUrl;
-    }
+    if (!completionUrlFits(presignedChunkUrls.size(), completeUploadUrl))
+        co_return false;
+    request.completeUploadUrl = completeUploadUrl.value_or(QUrl());
     request.file = std::make_shared<QFile>(fileURL.toLocalFile());
     // Every worker task is started outside its co_await: GCC 12 destroys the captures of a
     // lambda written inside a co_await expression twice.

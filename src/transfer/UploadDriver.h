@@ -21,6 +21,10 @@ class CancellationToken;
 // worked on worker threads.
 QCoro::Task<FileTransferOutcome> transferFile(FileTransfer request);
 
+// Whether a session of `chunkCount` URLs can be completed at `completeUploadUrl` (a single PUT
+// needs no completion); prints why not.
+bool completionUrlFits(qsizetype chunkCount, const std::optional<QUrl> &completeUploadUrl);
+
 // The same for a file not yet opened, from its first byte, failing at the first failure that
 // outlasts its attempts; the answer says whether the file is stored.
 QCoro::Task<bool> uploadFileSequentially(QUrl fileURL, qint64 chunkSize,

@@ -15,6 +15,8 @@ struct FileIdentity
 
     // None when the path names no file the process may look at. Blocks on the file system.
     static std::optional<FileIdentity> of(const QString &path);
+    // Of the file behind an open descriptor: what is read is what was checked.
+    static std::optional<FileIdentity> ofOpenFile(int descriptor);
 
     friend bool operator==(const FileIdentity &, const FileIdentity &) = default;
 };

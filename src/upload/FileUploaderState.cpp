@@ -6,6 +6,19 @@
 
 namespace {
 const QString sleepInhibitionReason = QStringLiteral("Uploading a video");
+
+// The files a run sends, in their roles: a kept run goes on only with the same ones.
+QList<std::pair<RunFile::Role, QUrl>> filesOf(const UploadPlan &plan)
+{
+    QList<std::pair<RunFile::Role, QUrl>> files;
+    if (!plan.aimeFile.isEmpty())
+        files.append({RunFile::Role::aime, plan.aimeFile});
+    if (!plan.fcpxmlFile.isEmpty())
+        files.append({RunFile::Role::fcpxml, plan.fcpxmlFile});
+    for (const QUrl &file : plan.videoFiles)
+        files.append({RunFile::Role::video, file});
+    return files;
+}
 }
 
 FileUploaderState::FileUploaderState(QObject *parent)
@@ -45,6 +58,13 @@ FileUploaderState::FileUploaderState(std::optional<APIService> apiService, QObje
     });
 
     connect(&m_transferEstimate, &TransferEstimate::changed, this, &FileUploaderState::transferEstimateChanged);
+    for (const auto formChanged : {&UploadForm::selectedFileChanged, &UploadForm::selectedFileLeftChanged,
+                                   &UploadForm::selectedFileRightChanged, &UploadForm::selectedAIMEFileChanged,
+                                   &UploadForm::selectedFCPXMLZipChanged, &UploadForm::selectedFileFormatChanged})
+        connect(&m_form, formChanged, this, &FileUploaderState::refreshCanResume);
+    connect(this, &FileUploaderState::isUploadingChanged, this, &FileUploaderState::refreshCanResume);
+    m_outageCountdown.setInterval(std::chrono::seconds(1));
+    connect(&m_outageCountdown, &QTimer::timeout, this, &FileUploaderState::showOutage);
     m_successOverlayTimer.setSingleShot(true);
     m_successOverlayTimer.setInterval(successOverlayDuration);
     connect(&m_successOverlayTimer, &QTimer::timeout, this,
@@ -64,7 +84,14 @@ void FileUploaderState::setSessionManager(SessionManager *sessionManager)
 {
     if (m_sessionManager == sessionManager)
         return;
+    if (m_sessionManager)
+        disconnect(m_sessionManager, nullptr, this, nullptr);
     m_sessionManager = sessionManager;
+    if (m_sessionManager) {
+        connect(m_sessionManager, &SessionManager::workspaceDataChanged, this,
+                &FileUploaderState::offerInterruptedUpload);
+        offerInterruptedUpload();
+    }
     Q_EMIT sessionManagerChanged();
 }
 
@@ -160,6 +187,33 @@ void FileUploaderState::startUpload()
         setStatusMessage(*problem);
         return;
     }
+    if (m_keptRecord)
+        m_recordStore.remove(m_keptRecord->workspaceId);
+    m_keptRecord.reset();
+    const QPointer<FileUploaderState> self(this);
+    run(std::make_shared<UploadRun>(m_form.plan(), serviceForRun(), [self]() -> std::optional<QString> {
+        return self ? self->currentApiKey() : std::nullopt;
+    }));
+}
+
+void FileUploaderState::resumeUpload()
+{
+    if (const std::optional<QString> problem = m_form.problem()) {
+        setStatusMessage(*problem);
+        return;
+    }
+    if (!m_canResume)
+        return;
+    UploadRecord record = *m_keptRecord;
+    record.plan = m_form.plan();
+    const QPointer<FileUploaderState> self(this);
+    run(std::make_shared<UploadRun>(std::move(record), serviceForRun(), [self]() -> std::optional<QString> {
+        return self ? self->currentApiKey() : std::nullopt;
+    }));
+}
+
+void FileUploaderState::run(std::shared_ptr<UploadRun> run)
+{
     setIsUploading(true);
     setStatusMessage(QStringLiteral("Uploading…"));
     m_log.clear();
@@ -168,19 +222,38 @@ void FileUploaderState::startUpload()
     // An earlier run goes on by itself, and reaches this state no more.
     if (m_run)
         disconnect(m_run.get(), nullptr, nullptr, nullptr);
-    const QPointer<FileUploaderState> self(this);
-    m_run = std::make_shared<UploadRun>(m_form.plan(), serviceForRun(), [self]() -> std::optional<QString> {
-        return self ? self->currentApiKey() : std::nullopt;
-    });
+    m_run = std::move(run);
+    // Under the workspace signed in as the run starts; without one it can go on until a quit.
+    if (m_sessionManager && m_sessionManager->workspaceData())
+        m_run->keepRecordIn(m_recordStore, m_sessionManager->workspaceData()->id);
+    m_keptRecord.reset();
+    refreshCanResume();
     // Requests of a closed screen stop; nothing would show their outcome.
     connect(this, &QObject::destroyed, m_run.get(), &UploadRun::abandon);
     connect(m_run.get(), &UploadRun::filesMeasured, &m_transferEstimate, &TransferEstimate::planFiles);
     connect(m_run.get(), &UploadRun::fileStarted, &m_transferEstimate, &TransferEstimate::beginFile);
     connect(m_run.get(), &UploadRun::logLine, &m_log, &UploadLog::appendLine);
     connect(m_run.get(), &UploadRun::transferMessage, &m_log, &UploadLog::append);
+    connect(m_run.get(), &UploadRun::waitingForOutage, this, [this](const Outage &outage) {
+        m_outage = outage;
+        m_outageCountdown.start();
+        showOutage();
+    });
+    connect(m_run.get(), &UploadRun::outageOver, this, [this] {
+        m_outage.reset();
+        m_outageCountdown.stop();
+        if (m_isUploading)
+            setStatusMessage(QStringLiteral("Uploading…"));
+    });
     connect(m_run.get(), &UploadRun::completed, this, &FileUploaderState::markUploadCompleted);
     connect(m_run.get(), &UploadRun::failed, this, &FileUploaderState::handleUploadError);
     UploadRun::start(m_run);
+}
+
+void FileUploaderState::showOutage()
+{
+    if (m_outage && m_isUploading)
+        setStatusMessage(OutageWait::statusText(*m_outage, QDateTime::currentDateTimeUtc()));
 }
 
 void FileUploaderState::cancelUpload()
@@ -191,8 +264,63 @@ void FileUploaderState::cancelUpload()
     setStatusMessage(QStringLiteral("Upload canceled"));
 }
 
+void FileUploaderState::discardInterruptedUpload()
+{
+    if (m_keptRecord)
+        m_recordStore.remove(m_keptRecord->workspaceId);
+    m_keptRecord.reset();
+    refreshCanResume();
+    if (!m_isUploading)
+        setStatusMessage(QStringLiteral("Ready to upload"));
+}
+
+QString FileUploaderState::resumeDescription() const
+{
+    if (!m_keptRecord)
+        return {};
+    return QStringLiteral("Storage holds %1 % of %2.").arg(m_keptRecord->storedPercent()).arg(m_keptRecord->plan.videoName);
+}
+
+void FileUploaderState::refreshCanResume()
+{
+    const bool canResume = !m_isUploading && m_keptRecord && filesOf(m_keptRecord->plan) == filesOf(m_form.plan());
+    assignProperty(this, m_canResume, canResume, &FileUploaderState::canResumeChanged);
+}
+
+void FileUploaderState::offerInterruptedUpload()
+{
+    if (m_isUploading || m_keptRecord || m_run || !m_sessionManager || !m_sessionManager->workspaceData())
+        return;
+    const auto loaded = m_recordStore.load(m_sessionManager->workspaceData()->id);
+    if (!loaded) {
+        setStatusMessage(loaded.error().description());
+        return;
+    }
+    if (!loaded.value())
+        return;
+    const UploadRecord &record = *loaded.value();
+    m_form.selectFileFormat(record.plan.fileFormat);
+    m_form.setVideoName(record.plan.videoName);
+    m_form.setSelectedPerspective(record.plan.perspective);
+    if (record.plan.fileFormat == FileFormat::separate) {
+        m_form.setSelectedFileLeft(record.plan.videoFiles.value(0));
+        m_form.setSelectedFileRight(record.plan.videoFiles.value(1));
+    } else {
+        m_form.setSelectedFile(record.plan.videoFiles.value(0));
+    }
+    m_form.setSelectedAIMEFile(record.plan.aimeFile);
+    m_form.setSelectedFCPXMLZip(record.plan.fcpxmlFile);
+    m_keptRecord = record;
+    refreshCanResume();
+    setStatusMessage(QStringLiteral("An upload of %1 was interrupted at %2 %.")
+                             .arg(record.plan.videoName)
+                             .arg(record.storedPercent()));
+}
+
 void FileUploaderState::markUploadCompleted()
 {
+    m_outage.reset();
+    m_outageCountdown.stop();
     setIsUploading(false);
     setStatusMessage(QStringLiteral("Upload completed!"));
     setShowSuccessAnimation(true);
@@ -201,7 +329,16 @@ void FileUploaderState::markUploadCompleted()
 
 void FileUploaderState::handleUploadError(const Error &error)
 {
+    m_outage.reset();
+    m_outageCountdown.stop();
+    // Whatever storage accepted stays there: the run can go on from it.
+    const UploadRecord &record = m_run->record();
+    const bool anythingKept = std::any_of(record.files.begin(), record.files.end(),
+                                          [](const RunFile &file) { return file.session.has_value(); });
+    if (anythingKept)
+        m_keptRecord = record;
     setIsUploading(false);
     setStatusMessage(QStringLiteral("Upload failed: ") + error.description());
     m_log.appendLine(QStringLiteral("❌ Upload errored: ") + error.description());
+    refreshCanResume();
 }

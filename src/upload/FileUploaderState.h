@@ -3,11 +3,13 @@
 #include "APIService.h"
 #include "AppManager.h"
 #include "Error.h"
+#include "OutageWait.h"
 #include "SessionManager.h"
 #include "SleepInhibitor.h"
 #include "TransferEstimate.h"
 #include "UploadForm.h"
 #include "UploadLog.h"
+#include "UploadRecordStore.h"
 
 #include <QObject>
 #include <QPointer>
@@ -66,6 +68,12 @@ class FileUploaderState : public QObject
     // run. Empty otherwise.
     Q_PROPERTY(QString transferSpeedText READ transferSpeedText NOTIFY transferEstimateChanged)
     Q_PROPERTY(QString remainingTimeText READ remainingTimeText NOTIFY transferEstimateChanged)
+
+    // A run that ended before its video was registered (failed, cancelled, or cut short by a
+    // quit or a crash) can go on with the files chosen now: storage keeps what it accepted.
+    Q_PROPERTY(bool canResume READ canResume NOTIFY canResumeChanged)
+    // How far that run got, for screen readers: "Storage holds 42 % of Reef."
+    Q_PROPERTY(QString resumeDescription READ resumeDescription NOTIFY canResumeChanged)
 
 public:
     // In user-perceived characters.
@@ -129,8 +137,15 @@ public:
     void handleSelectedFileChange(const QUrl &newFile) { m_form.handleSelectedFileChange(newFile); }
     void handleFileFormatChange() { m_form.handleFileFormatChange(); }
 
+    // Starts over: what an earlier run kept is forgotten.
     Q_INVOKABLE void startUpload();
     Q_INVOKABLE void cancelUpload();
+    // Goes on from the kept run with the form as it is now (a corrected name, format or
+    // perspective is what gets registered), sending only what storage lacks.
+    Q_INVOKABLE void resumeUpload();
+    Q_INVOKABLE void discardInterruptedUpload();
+    bool canResume() const { return m_canResume; }
+    QString resumeDescription() const;
 
     // A progress message of the transfer. Filtered, and its percentage moves the progress bar;
     // the workflow's own lines never come through here.
@@ -158,6 +173,7 @@ Q_SIGNALS:
     void requiresAIMEAndFCPXMLChanged();
     void uploadDisabledChanged();
     void transferEstimateChanged();
+    void canResumeChanged();
 
 private:
     FileUploaderState(std::optional<APIService> apiService, QObject *parent);
@@ -171,6 +187,11 @@ private:
     void setIsUploading(bool uploading);
     void setProgress(double progress);
     void noteStoredShare(double share);
+    void run(std::shared_ptr<UploadRun> run);
+    void refreshCanResume();
+    // Once the workspace is known, an upload of it that a quit or a crash cut short is offered.
+    void offerInterruptedUpload();
+    void showOutage();
 
 
     const std::optional<APIService> m_apiService;
@@ -189,6 +210,13 @@ private:
 
     // The run started last: only it reaches this state.
     std::shared_ptr<UploadRun> m_run;
+    // What a run that ended before registering its video left, while it can go on.
+    std::optional<UploadRecord> m_keptRecord;
+    bool m_canResume = false;
+    UploadRecordStore m_recordStore;
+    // While a run waits out an outage, its status counts down to the next try.
+    std::optional<Outage> m_outage;
+    QTimer m_outageCountdown;
     QTimer m_successOverlayTimer;
     TransferEstimate m_transferEstimate;
     SleepInhibitor m_sleepInhibitor;

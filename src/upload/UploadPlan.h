@@ -14,4 +14,6 @@ struct UploadPlan
     QList<QUrl> videoFiles;
     QUrl aimeFile;
     QUrl fcpxmlFile;
+
+    friend bool operator==(const UploadPlan &, const UploadPlan &) = default;
 };

@@ -9,13 +9,13 @@
 namespace {
 constexpr qint64 formatVersion = 1;
 
-const QList<std::pair<UploadRecord::Role, QString>> roleNames = {
-    {UploadRecord::Role::aime, QStringLiteral("aime")},
-    {UploadRecord::Role::fcpxml, QStringLiteral("fcpxml")},
-    {UploadRecord::Role::video, QStringLiteral("video")},
+const QList<std::pair<RunFile::Role, QString>> roleNames = {
+    {RunFile::Role::aime, QStringLiteral("aime")},
+    {RunFile::Role::fcpxml, QStringLiteral("fcpxml")},
+    {RunFile::Role::video, QStringLiteral("video")},
 };
 
-QString roleName(UploadRecord::Role role)
+QString roleName(RunFile::Role role)
 {
     for (const auto &[candidate, name] : roleNames) {
         if (candidate == role)
@@ -83,7 +83,7 @@ public:
     }
 };
 
-QJsonObject fileToJson(const UploadRecord::File &file)
+QJsonObject fileToJson(const RunFile &file)
 {
     QJsonArray parts;
     for (const StoredPart &part : file.storedParts) {
@@ -94,7 +94,7 @@ QJsonObject fileToJson(const UploadRecord::File &file)
     }
     QJsonObject object{
         {QStringLiteral("role"), roleName(file.role)},
-        {QStringLiteral("path"), file.path},
+        {QStringLiteral("path"), file.file.toLocalFile()},
         {QStringLiteral("size"), file.identity.size},
         {QStringLiteral("modified"), file.identity.modified},
         // Inode numbers use all 64 bits; JSON integers here are signed.
@@ -108,9 +108,9 @@ QJsonObject fileToJson(const UploadRecord::File &file)
     return object;
 }
 
-UploadRecord::File fileFromJson(const QJsonObject &object, const QJsonValue &session, RecordReader &reader)
+RunFile fileFromJson(const QJsonObject &object, const QJsonValue &session, RecordReader &reader)
 {
-    UploadRecord::File file;
+    RunFile file;
     const QString role = reader.string(object, "role");
     const auto known = std::find_if(roleNames.begin(), roleNames.end(),
                                     [&](const auto &entry) { return entry.second == role; });
@@ -118,8 +118,9 @@ UploadRecord::File fileFromJson(const QJsonObject &object, const QJsonValue &ses
         reader.fail("role");
     else
         file.role = known->first;
-    file.path = reader.string(object, "path");
+    file.file = QUrl::fromLocalFile(reader.string(object, "path"));
     file.identity.size = reader.integer(object, "size");
+    file.size = file.identity.size;
     file.identity.modified = reader.integer(object, "modified");
     bool inodeRead = false;
     file.identity.inode = reader.string(object, "inode").toULongLong(&inodeRead);
@@ -143,7 +144,7 @@ UploadRecord::File fileFromJson(const QJsonObject &object, const QJsonValue &ses
 }
 }
 
-qint64 UploadRecord::File::storedBytes() const
+qint64 RunFile::storedBytes() const
 {
     if (storageUrl)
         return identity.size;
@@ -156,7 +157,7 @@ qint64 UploadRecord::File::storedBytes() const
 qint64 UploadRecord::totalBytes() const
 {
     qint64 bytes = 0;
-    for (const File &file : files)
+    for (const RunFile &file : files)
         bytes += file.identity.size;
     return bytes;
 }
@@ -164,7 +165,7 @@ qint64 UploadRecord::totalBytes() const
 qint64 UploadRecord::storedBytes() const
 {
     qint64 bytes = 0;
-    for (const File &file : files)
+    for (const RunFile &file : files)
         bytes += file.storedBytes();
     return bytes;
 }
@@ -180,7 +181,7 @@ int UploadRecord::storedPercent() const
 QByteArray UploadRecord::sessionsJson() const
 {
     QJsonArray sessions;
-    for (const File &file : files)
+    for (const RunFile &file : files)
         sessions.append(file.session ? QJsonDocument::fromJson(file.session->toJson()).object() : QJsonValue());
     return QJsonDocument(sessions).toJson(QJsonDocument::Compact);
 }
@@ -188,14 +189,14 @@ QByteArray UploadRecord::sessionsJson() const
 QByteArray UploadRecord::progressJson() const
 {
     QJsonArray fileArray;
-    for (const File &file : files)
+    for (const RunFile &file : files)
         fileArray.append(fileToJson(file));
     const QJsonObject object{
         {QStringLiteral("version"), formatVersion},
         {QStringLiteral("workspaceId"), workspaceId},
-        {QStringLiteral("videoName"), videoName},
-        {QStringLiteral("fileFormat"), fileFormat},
-        {QStringLiteral("perspective"), perspective},
+        {QStringLiteral("videoName"), plan.videoName},
+        {QStringLiteral("fileFormat"), plan.fileFormat},
+        {QStringLiteral("perspective"), plan.perspective},
         {QStringLiteral("registrationConfirmed"), registrationConfirmed},
         {QStringLiteral("files"), fileArray},
     };
@@ -220,16 +221,24 @@ Result<UploadRecord> UploadRecord::fromJson(const QByteArray &progress, const QB
         return unreadable(QStringLiteral("it was written by another version"));
     UploadRecord record;
     record.workspaceId = reader.integer(object, "workspaceId");
-    record.videoName = reader.string(object, "videoName");
-    record.fileFormat = reader.string(object, "fileFormat");
-    record.perspective = reader.string(object, "perspective");
+    record.plan.videoName = reader.string(object, "videoName");
+    record.plan.fileFormat = reader.string(object, "fileFormat");
+    record.plan.perspective = reader.string(object, "perspective");
     record.registrationConfirmed = reader.boolean(object, "registrationConfirmed");
     const QJsonArray fileArray = reader.array(object, "files");
     for (qsizetype index = 0; index < fileArray.size() && !reader.problem; ++index)
         record.files.append(fileFromJson(reader.element(fileArray, index, "files"), sessionArray.at(index), reader));
     if (reader.problem)
         return unreadable(*reader.problem);
-    if (record.files.isEmpty())
-        return unreadable(QStringLiteral("it names no file"));
+    for (const RunFile &file : std::as_const(record.files)) {
+        if (file.role == RunFile::Role::aime)
+            record.plan.aimeFile = file.file;
+        else if (file.role == RunFile::Role::fcpxml)
+            record.plan.fcpxmlFile = file.file;
+        else
+            record.plan.videoFiles.append(file.file);
+    }
+    if (record.plan.videoFiles.isEmpty())
+        return unreadable(QStringLiteral("it names no video file"));
     return record;
 }

@@ -1,44 +1,20 @@
 #pragma once
 
-#include "BackblazePayload.h"
-#include "FileIdentity.h"
 #include "Result.h"
-#include "StoredPart.h"
+#include "RunFile.h"
+#include "UploadPlan.h"
 
 #include <QList>
-#include <QString>
-
-#include <optional>
 
 // What one upload run has achieved so far, in a form that outlives the process: the form it was
 // started with, and per file what storage already holds. A run goes on from it after a failure,
 // a quit or a crash. It never holds the API key.
 struct UploadRecord
 {
-    enum class Role { aime, fcpxml, video };
-
-    struct File
-    {
-        Role role = Role::video;
-        QString path;
-        // The file as it was when its upload began.
-        FileIdentity identity;
-        // The service's answer for this file, once asked.
-        std::optional<BackblazePayload> session;
-        QList<StoredPart> storedParts;
-        // Set once storage holds the whole file.
-        std::optional<QString> storageUrl;
-
-        qint64 storedBytes() const;
-        friend bool operator==(const File &, const File &) = default;
-    };
-
     qint64 workspaceId = 0;
-    QString videoName;
-    QString fileFormat;
-    QString perspective;
+    UploadPlan plan;
     // In upload order: side files first, then the video files.
-    QList<File> files;
+    QList<RunFile> files;
     // The library entry came back.
     bool registrationConfirmed = false;
 

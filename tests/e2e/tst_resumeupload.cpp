@@ -188,7 +188,7 @@ private Q_SLOTS:
         }
         // No part the record held at the kill is sent again (a file that starts over gets a new upload).
         const auto after = storedPartCounts(stack);
-        for (const UploadRecord::File &file : atKill.files) {
+        for (const RunFile &file : atKill.files) {
             for (const StoredPart &part : file.storedParts) {
                 const std::pair<QString, int> key{file.session->uploadId, int(part.partNumber)};
                 QCOMPARE(after.value(key), counts.value(key));

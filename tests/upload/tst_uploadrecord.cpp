@@ -10,16 +10,23 @@
 namespace {
 UploadRecord sampleRecord()
 {
-    BackblazePayload session{QStringLiteral("upload-1"), QStringLiteral("uploads/1/Reef.mov"), 8,
-                             QStringLiteral("http://storage/Reef.mov"), QStringLiteral("http://storage/complete"),
-                             {{QStringLiteral("http://storage/1"), 1}, {QStringLiteral("http://storage/2"), 2}}};
-    UploadRecord::File aime{UploadRecord::Role::aime, QStringLiteral("/videos/Reef.aime"), {4, 1, 7}, std::nullopt, {},
-                            QStringLiteral("http://storage/Reef.aime")};
-    UploadRecord::File video{UploadRecord::Role::video, QStringLiteral("/videos/Räf 🐠.mov"),
-                             {12, 1'733'580'000'123'456'789, 18'446'744'073'709'551'557ULL}, session,
-                             {{1, QStringLiteral("\"etag-1\""), 0, 8}}, std::nullopt};
-    return {42, QStringLiteral("Reef"), QStringLiteral("Apple Immersive Video (.aivu or ProRes)"),
-            QStringLiteral("180"), {aime, video}, false};
+    RunFile aime;
+    aime.file = QUrl::fromLocalFile(QStringLiteral("/videos/Reef.aime"));
+    aime.role = RunFile::Role::aime;
+    aime.identity = {4, 1, 7};
+    aime.size = 4;
+    aime.storageUrl = QStringLiteral("http://storage/Reef.aime");
+    RunFile video;
+    video.file = QUrl::fromLocalFile(QStringLiteral("/videos/Räf 🐠.mov"));
+    video.identity = {12, 1'733'580'000'123'456'789, 18'446'744'073'709'551'557ULL};
+    video.size = 12;
+    video.session = BackblazePayload{QStringLiteral("upload-1"), QStringLiteral("uploads/1/Reef.mov"), 8,
+                                     QStringLiteral("http://storage/Reef.mov"), QStringLiteral("http://storage/complete"),
+                                     {{QStringLiteral("http://storage/1"), 1}, {QStringLiteral("http://storage/2"), 2}}};
+    video.storedParts = {{1, QStringLiteral("\"etag-1\""), 0, 8}};
+    UploadPlan plan{QStringLiteral("Reef"), QStringLiteral("Apple Immersive Video (.aivu or ProRes)"),
+                    QStringLiteral("180"), {video.file}, aime.file, QUrl()};
+    return {42, plan, {aime, video}, false};
 }
 
 QFile::Permissions permissionsOf(const QString &path)
@@ -40,7 +47,7 @@ private Q_SLOTS:
         QTemporaryDir home;
         const UploadRecordStore store(home.filePath(QStringLiteral("data/uploads")));
         const UploadRecord record = sampleRecord();
-        QCOMPARE(record.storedPercent(), 60);
+        QCOMPARE(record.storedPercent(), 75);
         QVERIFY(store.save(record));
         UploadRecord later = record;
         later.files[1].storedParts.append({2, QStringLiteral("\"etag-2\""), 8, 4});
@@ -68,7 +75,7 @@ private Q_SLOTS:
         QTest::newRow("another version") << QByteArray(valid).replace("\"version\": 1", "\"version\": 2");
         QTest::newRow("unknown role") << QByteArray(valid).replace("\"aime\"", "\"poster\"");
         QTest::newRow("part without an ETag") << QByteArray(valid).replace("\"eTag\"", "\"tag\"");
-        QTest::newRow("no files") << QByteArray(R"({"version": 1, "workspaceId": 42, "videoName": "Reef",
+        QTest::newRow("no video") << QByteArray(R"({"version": 1, "workspaceId": 42, "videoName": "Reef",
             "fileFormat": "2D", "perspective": "60", "registrationConfirmed": false, "files": []})");
         QTest::newRow("another workspace's") << QByteArray(valid).replace("\"workspaceId\": 42", "\"workspaceId\": 43");
     }
