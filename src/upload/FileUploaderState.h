@@ -172,7 +172,6 @@ private:
     void setProgress(double progress);
     void noteStoredShare(double share);
 
-
     const std::optional<APIService> m_apiService;
     QPointer<SessionManager> m_sessionManager;
     QPointer<AppManager> m_appManager;

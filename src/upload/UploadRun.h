@@ -30,9 +30,6 @@ public:
     // The run holds itself until it has ended, whoever else lets go of it.
     static void start(std::shared_ptr<UploadRun> run);
 
-    const UploadPlan &plan() const { return m_plan; }
-    const QList<RunFile> &files() const { return m_files; }
-
     // The awaited requests and waits end early; the run then fails through them.
     void cancel();
     // Nobody listens any more: the run cancels and makes no further request.
