@@ -193,7 +193,6 @@ private:
     void offerInterruptedUpload();
     void showOutage();
 
-
     const std::optional<APIService> m_apiService;
     QPointer<SessionManager> m_sessionManager;
     QPointer<AppManager> m_appManager;

@@ -69,7 +69,6 @@ private:
     void setRequiresAIMEAndFCPXML(bool required);
     void refreshUploadDisabled();
 
-
     QUrl m_selectedFile;
     QUrl m_selectedFileLeft;
     QUrl m_selectedFileRight;

@@ -39,8 +39,6 @@ public:
     // The run holds itself until it has ended, whoever else lets go of it.
     static void start(std::shared_ptr<UploadRun> run);
 
-    const UploadPlan &plan() const { return m_record.plan; }
-    const QList<RunFile> &files() const { return m_record.files; }
     const UploadRecord &record() const { return m_record; }
 
     // The awaited requests and waits end early; the run then fails through them.
