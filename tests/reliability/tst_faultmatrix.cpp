@@ -2,6 +2,7 @@
 #include "DevService.h"
 #include "Diagnostics.h"
 #include "FileUploaderState.h"
+#include "OutageWait.h"
 #include "SessionManager.h"
 #include "StorageClient.h"
 #include "WorkflowRun.h"
@@ -121,6 +122,7 @@ private Q_SLOTS:
         session = std::make_unique<SessionManager>(APIService(stack.apiUrl()));
         session->setApiKey(DevService::demoKey);
         AsyncSleep::setTimeScale(0.001);
+        OutageWait::setTimeScale(0.05);
     }
 
     void init()
@@ -195,6 +197,15 @@ private Q_SLOTS:
         // Nobody cancels this stall: the stall window ends it.
         row("stalled part (stall window cut to 3 s)", fault("part", "stall", {{"skip", 1}}), parts, completed,
             firstAttempt + "2: The request timed out.");
+
+        // Outages outlast a part's attempts: waited out, the run goes on from the part that failed.
+        row("storage away for 3 s", fault("part", "refuse", {{"durationMs", 3000}, {"skip", 1}}), parts, completed,
+            "⏳ Waiting 2 s for the network: could not connect to storage");
+        row("storage 503 on two rounds of a part's tries",
+            fault("part", "respond", {{"status", 503}, {"skip", 1}, {"count", 6}}), parts, completed,
+            "⏳ Waiting 4 s for storage: storage answered 503");
+        row("completion answered 503 beyond its tries", fault("complete", "respond", {{"status", 503}, {"count", 5}}),
+            parts, completed, "⏳ Waiting 2 s for storage: storage answered 503");
 
         // Faults that persist fail the upload cleanly.
         row("storage 403 on every try", fault("part", "respond", {{"status", 403}, {"skip", 1}, {"count", 3}}), parts,

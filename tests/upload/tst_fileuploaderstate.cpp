@@ -234,7 +234,8 @@ private Q_SLOTS:
         const QString notAnEntry = QStringLiteral("The service did not return the library entry.");
         fails("right eye refused", separate, "answer " + UploadBackend::partPath(1, 1) + " 403",
               "Failed to upload right.mov", {"left.mov (8)", "right.mov (9)"},
-              storedInOnePart("left.mov") + "🎬 Uploading right.mov…\n");
+              storedInOnePart("left.mov") + "🎬 Uploading right.mov…\n"
+                      "The upload of right.mov stopped: storage answered 403.\n");
         fails("side file's completion URL unparsable", immersive, "completion http://[broken",
               Error::badUrl("http://[broken").description(), {"scene.aime (4)"}, "🎬 Uploading scene.aime…\n");
         fails("relative completion URL", FileFormat::twoD, "completion complete",
