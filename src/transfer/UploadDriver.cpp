@@ -95,11 +95,11 @@ QCoro::Task<bool> uploadInChunks(QString path, qint64 fileSize, qint64 chunkSize
     }
     const QUrl completionUrl = *completeUploadUrl;
     if (!isStorageUrl(completionUrl)) {
-        print(QStringLiteral("❌ Invalid completion URL: ") + completionUrl.toString(QUrl::FullyEncoded));
+        print(QStringLiteral("❌ Invalid completion URL: ") + Diagnostics::redactedUrl(completionUrl.toString(QUrl::FullyEncoded)));
         co_return false;
     }
     print(QStringLiteral("Starting sequential upload with complete url: ")
-          + completionUrl.toString(QUrl::FullyEncoded));
+          + Diagnostics::redactedUrl(completionUrl.toString(QUrl::FullyEncoded)));
 
     std::stable_sort(chunkUrls.begin(), chunkUrls.end(),
                      [](const PresignedChunkUrl &a, const PresignedChunkUrl &b) { return a.chunkId < b.chunkId; });
