@@ -103,6 +103,31 @@ class ScreensTest : public QObject
         QTRY_VERIFY(drawsSomething(harness->window()));
     }
 
+    // What a press changed: a value of the upload screen's state, the picker whose dialog is open,
+    // the screen on display or the session's key.
+    QString probed(const QString &probe) const
+    {
+        if (probe == "screen")
+            return harness->screen();
+        if (probe == "key")
+            return harness->session().apiKey().value_or(QString());
+        if (probe == "dialog") {
+            for (const char *picker : {"singleFilePicker", "leftEyePicker", "rightEyePicker", "aimePicker", "fcpxmlPicker"})
+                if (dialog(picker)->property("visible").toBool())
+                    return picker;
+            return {};
+        }
+        if (probe == "format")
+            return state->selectedFileFormat();
+        if (probe == "perspective")
+            return state->selectedPerspective();
+        if (probe == "status")
+            return state->statusMessage();
+        if (probe == "left file")
+            return state->selectedFileLeft().toString();
+        return state->showDetails() ? "shown" : "hidden";
+    }
+
     QQuickItem *item(const QString &name) const { return harness->item(name); }
     QQuickItem *item(const QString &within, const QString &name) const
     {
@@ -591,8 +616,13 @@ private Q_SLOTS:
         QTest::newRow("choose") << FileFormat::appleImmersive << "fcpxmlPicker/chooseButton" << button
                                 << "Choose FCPXML Zip (Optional)";
         QTest::newRow("name") << twoD << "videoNameField" << int(QAccessible::EditableText) << "Video Name";
-        QTest::newRow("format") << twoD << "format:2D" << button << "2D";
-        QTest::newRow("perspective") << twoD << "perspective:60" << button << "60°";
+        // The defaults read as chosen before anything is clicked.
+        const int radio = QAccessible::RadioButton;
+        QTest::newRow("format, default") << QString() << "format:Stereoscopic Left/Right" << radio
+                                         << "Stereoscopic Left/Right";
+        QTest::newRow("format") << QString() << "format:2D" << radio << "2D";
+        QTest::newRow("perspective, default") << QString() << "perspective:60" << radio << "60°";
+        QTest::newRow("perspective") << QString() << "perspective:180" << radio << "180°";
         QTest::newRow("upload") << twoD << "uploadButton" << button << "Upload";
         QTest::newRow("status") << twoD << "statusLine" << int(QAccessible::StatusBar) << "Ready to upload";
         QTest::newRow("progress") << twoD << "progressBar" << int(QAccessible::ProgressBar) << "Upload progress";
@@ -606,15 +636,86 @@ private Q_SLOTS:
         QFETCH(QString, control);
         QFETCH(int, role);
         QFETCH(QString, name);
-        clickFormat(format);
-        QQuickItem *target = control.contains('/') ? item(control.section('/', 0, 0), control.section('/', 1))
-                                                   : item(control);
+        if (!format.isEmpty())
+            clickFormat(format);
+        QQuickItem *target = control.contains('/') && !control.contains(':')
+                ? item(control.section('/', 0, 0), control.section('/', 1))
+                : item(control);
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(target);
         QVERIFY(accessible);
         QCOMPARE(int(accessible->role()), role);
         QCOMPARE(accessible->text(QAccessible::Name), name);
         if (control.contains(':'))
-            QCOMPARE(accessible->state().checked, target->property("selected").toBool());
+            QCOMPARE(accessible->state().checked, name.startsWith("Stereoscopic Left") || name == "60°");
+    }
+
+    void everyButtonAnswersAScreenReadersPress_data()
+    {
+        QTest::addColumn<QString>("setup"); // what the screen holds before the press
+        QTest::addColumn<QString>("control"); // [picker/]objectName
+        QTest::addColumn<QString>("probe"); // what the press changes; see probed()
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("format") << "" << "format:Spatial (MV-HEVC)" << "format" << FileFormat::spatial;
+        QTest::newRow("perspective") << "" << "perspective:360" << "perspective" << "360";
+        QTest::newRow("drop zone") << "" << "dropZone" << "dialog" << "singleFilePicker";
+        QTest::newRow("eye") << "separate" << "rightEyePicker/browseButton" << "dialog" << "rightEyePicker";
+        QTest::newRow("choose") << "immersive" << "fcpxmlPicker/chooseButton" << "dialog" << "fcpxmlPicker";
+        QTest::newRow("clear") << "file" << "singleFilePicker/clearFileButton" << "status" << "Ready to upload";
+        QTest::newRow("clear eye") << "eye file" << "leftEyePicker/clearFileButton" << "left file" << "";
+        QTest::newRow("details") << "" << "detailsButton" << "details" << "hidden";
+        QTest::newRow("upload, empty form") << "" << "uploadButton" << "status" << "Select a file and enter a name.";
+        QTest::newRow("upload, eye missing")
+                << "eye file" << "uploadButton" << "status" << "Select both files and enter a name.";
+        QTest::newRow("upload") << "named file" << "uploadButton" << "status" << "Uploading…";
+        QTest::newRow("cancel") << "uploading" << "cancelButton" << "status" << "Upload canceled";
+        QTest::newRow("workspace") << "" << "workspaceDisplay" << "screen" << keyChange;
+        QTest::newRow("change key") << "key change" << "primaryButton" << "key" << "typed-key";
+        QTest::newRow("key change cancel") << "key change" << "cancelButton" << "screen" << upload;
+        QTest::newRow("sign in") << "signed out" << "primaryButton" << "screen" << upload;
+    }
+
+    // As a screen reader does through AT-SPI: Press on the control's action interface.
+    void everyButtonAnswersAScreenReadersPress()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, control);
+        QFETCH(QString, probe);
+        QFETCH(QString, outcome);
+        if (setup == "signed out") {
+            QVERIFY(harness->start());
+            harness->server().setDefaultResponse(workspaceNamed("Studio"));
+            enterKey("k");
+        } else {
+            QVERIFY(startSignedIn());
+        }
+        if (setup == "separate" || setup == "eye file")
+            clickFormat(FileFormat::separate);
+        if (setup == "immersive")
+            clickFormat(FileFormat::appleImmersive);
+        if (setup == "eye file")
+            choose("leftEyePicker", file("left.mov"));
+        if (setup == "file" || setup == "named file" || setup == "uploading")
+            choose("singleFilePicker", file("dive.mov"));
+        if (setup == "named file" || setup == "uploading")
+            typeName("Reef");
+        if (setup == "uploading")
+            click(item("uploadButton"));
+        if (setup == "key change") {
+            click(item("workspaceDisplay"));
+            enterKey("typed-key");
+        }
+
+        QQuickItem *target = control.contains('/') && !control.contains(':')
+                ? item(control.section('/', 0, 0), control.section('/', 1))
+                : item(control);
+        QVERIFY(target && target->isVisible());
+        QAccessibleActionInterface *actions = QAccessible::queryAccessibleInterface(target)->actionInterface();
+        QVERIFY(actions && actions->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        QVERIFY(probed(probe) != outcome);
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_COMPARE(probed(probe), outcome);
+        if (control.contains(':'))
+            QVERIFY(QAccessible::queryAccessibleInterface(target)->state().checked);
     }
 
     void hidingDetailsHidesTheFormAndTheLogButKeepsTheName()
