@@ -720,6 +720,31 @@ private Q_SLOTS:
             QVERIFY(QAccessible::queryAccessibleInterface(target)->state().checked);
     }
 
+    void theWholeFormShowsAtTheDefaultSize_data()
+    {
+        QTest::addColumn<QString>("format");
+        for (const QString &format : FileFormat::fileFormatOptions())
+            QTest::newRow(qPrintable(format)) << format;
+    }
+
+    // With the details shown, on a screen of 1920 × 1080: no need to find out that the form scrolls.
+    void theWholeFormShowsAtTheDefaultSize()
+    {
+        QFETCH(QString, format);
+        QVERIFY(startSignedIn());
+        QVERIFY(harness->window()->width() >= 900 && harness->window()->height() >= 600);
+        clickFormat(format);
+        QVERIFY(state->showDetails());
+        QQuickItem *formScroll = item("formScroll");
+        QQuickItem *button = item("uploadButton");
+        QTRY_COMPARE(item("videoInformationSlot")->height(), 20 + item("videoInformation")->height());
+        const QRectF inForm = button->mapRectToItem(formScroll, QRectF(0, 0, button->width(), button->height()));
+        QVERIFY2(inForm.top() >= 0 && inForm.bottom() <= formScroll->height(),
+                 qPrintable(QString("button at %1 to %2 of %3").arg(inForm.top()).arg(inForm.bottom()).arg(formScroll->height())));
+        const QRectF inWindow = formScroll->mapRectToScene(QRectF(0, 0, formScroll->width(), formScroll->height()));
+        QVERIFY(inWindow.bottom() <= harness->window()->height());
+    }
+
     void dialogsStartWhereVideosAreThenInTheLastFolder_data()
     {
         QTest::addColumn<bool>("videosFolder");
