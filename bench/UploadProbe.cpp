@@ -5,6 +5,7 @@
 #include "HttpClient.h"
 #include "ProcessMemory.h"
 #include "Statistics.h"
+#include "StorageClient.h"
 #include "UiLateness.h"
 #include "UploadDriver.h"
 
@@ -32,8 +33,9 @@ double cpuSeconds(int who)
 
 QCoro::Task<> upload(BackblazePayload session, QString filePath, QString resultPath, bool watchUiThread)
 {
-    // The application has its network client long before the first upload.
+    // The application has its network client, and has started libcurl, long before the first upload.
     HttpClient::manager();
+    StorageClient::initialiseLibrary();
     const qint64 idleRssKiB = ProcessMemory::residentKiB();
     const bool peakReset = ProcessMemory::resetPeak();
     UiLateness lateness;

@@ -11,7 +11,8 @@ ApplicationWindow {
     title: Qt.application.name
     visible: true
     width: 960
-    height: 700
+    // Tall enough for the whole form of every format with its details, where the screen has room.
+    height: Math.max(minimumHeight, Math.min(Screen.desktopAvailableHeight, 900))
     minimumWidth: screenLoader.item ? screenLoader.item.implicitWidth : 0
     minimumHeight: (screenLoader.item ? screenLoader.item.implicitHeight : 0) + (menuBar ? menuBar.height : 0)
     color: Theme.windowBackground

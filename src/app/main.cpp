@@ -2,10 +2,12 @@
 #include "BuildConfig.h"
 #include "ColorSchemeWatcher.h"
 #include "PortalFileDialogs.h"
+#include "StorageClient.h"
 #include "UploaderApplication.h"
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
+#include <QQuickWindow>
 #include <QtQml/qqmlextensionplugin.h>
 
 Q_IMPORT_QML_PLUGIN(VellumcastPlugin)
@@ -36,5 +38,9 @@ int main(int argc, char *argv[])
                              QCoreApplication::exit(EXIT_FAILURE);
                      }, Qt::QueuedConnection);
     engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Vellumcast/Main.qml")));
+    // Once the window has drawn itself, so that neither the window nor the first upload waits.
+    if (auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0)))
+        QObject::connect(window, &QQuickWindow::frameSwapped, &app, &StorageClient::initialiseLibrary,
+                         Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
     return app.exec();
 }

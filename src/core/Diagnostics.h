@@ -9,6 +9,10 @@ class Diagnostics
 public:
     static void printLine(const QString &line);
 
+    // `url` as it may be printed: the value of each signature in its query (X-Amz-Signature,
+    // Signature, sig) becomes "…", for a presigned URL lets anyone who reads it write to storage.
+    static QString redactedUrl(const QString &url);
+
     // While alive, lines are collected here instead of being written (tests read them).
     class Capture
     {

@@ -1,5 +1,7 @@
 #include "Error.h"
 
+#include "Diagnostics.h"
+
 Error::Error(QString domain, qint64 code, QString description)
     : m_domain(std::move(domain))
     , m_code(code)
@@ -30,7 +32,7 @@ Error Error::timedOut()
 Error Error::badUrl(const QString &url)
 {
     return network(QNetworkReply::ProtocolUnknownError,
-                   QStringLiteral("unsupported URL: \"%1\"").arg(url));
+                   QStringLiteral("unsupported URL: \"%1\"").arg(Diagnostics::redactedUrl(url)));
 }
 
 Error Error::decoding(QString description)

@@ -173,8 +173,7 @@ class StorageClient::Connection
 public:
     Connection()
     {
-        static std::once_flag initialised;
-        std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+        initialiseLibrary();
         m_multi = curl_multi_init();
         m_easy = curl_easy_init();
     }
@@ -347,6 +346,12 @@ QCoro::Task<Result<HttpResponse>> StorageClient::send(StorageRequest request, Ca
     Result<HttpResponse> result = co_await performing;
     QObject::disconnect(onCancel);
     co_return result;
+}
+
+void StorageClient::initialiseLibrary()
+{
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
 std::chrono::seconds StorageClient::stallTimeout()

@@ -33,6 +33,11 @@ public:
     // a cancellation ends the request in flight within moments.
     QCoro::Task<Result<HttpResponse>> send(StorageRequest request, CancellationToken *cancellation);
 
+    // Starts libcurl and its TLS library, once per process: tens of milliseconds. The application
+    // calls it once its window is up, so that the first upload does not wait for it; the first
+    // client calls it otherwise. Main thread only.
+    static void initialiseLibrary();
+
     // 60 s; tests shorten it. Whole seconds: that is what libcurl measures.
     static std::chrono::seconds stallTimeout();
     static void setStallTimeout(std::chrono::seconds timeout);

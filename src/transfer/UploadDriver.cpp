@@ -154,7 +154,7 @@ QCoro::Task<FileTransferOutcome> sendInChunks(const FileTransfer &request, Stora
     const QPointer<OutageWait> outageWait = request.outageWait;
     const QUrl &completionUrl = request.completeUploadUrl;
     print(QStringLiteral("Starting sequential upload with complete url: ")
-          + completionUrl.toString(QUrl::FullyEncoded));
+          + Diagnostics::redactedUrl(completionUrl.toString(QUrl::FullyEncoded)));
 
     QList<PresignedChunkUrl> chunkUrls = request.chunkUrls;
     std::stable_sort(chunkUrls.begin(), chunkUrls.end(),
@@ -263,7 +263,8 @@ bool completionUrlFits(qsizetype chunkCount, const std::optional<QUrl> &complete
         return false;
     }
     if (!isStorageUrl(*completeUploadUrl)) {
-        print(QStringLiteral("❌ Invalid completion URL: ") + completeUploadUrl->toString(QUrl::FullyEncoded));
+        print(QStringLiteral("❌ Invalid completion URL: ")
+              + Diagnostics::redactedUrl(completeUploadUrl->toString(QUrl::FullyEncoded)));
         return false;
     }
     return true;

@@ -20,6 +20,7 @@ Item {
     signal fileChosen(url file)
 
     function browse() {
+        dialog.currentFolder = FileDialogFolder.folder
         dialog.open()
     }
 
@@ -55,6 +56,9 @@ Item {
         // Known only once the picker is in a window, which may be after the dialog is made.
         parentWindow: area.Window.window
         fileMode: FileDialog.OpenFile
-        onAccepted: area.fileChosen(selectedFile)
+        onAccepted: {
+            FileDialogFolder.remember(selectedFile)
+            area.fileChosen(selectedFile)
+        }
     }
 }

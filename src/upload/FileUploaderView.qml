@@ -179,6 +179,12 @@ Item {
                             buttonScale: root.uploaderState.uploadButtonScale
                             enabled: !root.uploaderState.uploadDisabled
                             onClicked: root.uploaderState.startUpload()
+                            // A screen reader can press it while it is greyed out: it then hears
+                            // what the form still needs.
+                            Accessible.onPressAction: {
+                                if (!enabled && !root.uploaderState.isUploading)
+                                    root.uploaderState.startUpload()
+                            }
                         }
 
                         ResumeRow {

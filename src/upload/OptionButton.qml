@@ -2,9 +2,10 @@ import QtQuick
 import QtQuick.Controls
 import Vellumcast
 
-// One choice among several (a video format, a perspective): filled blue while chosen and
-// tinted while `isHovered`. Both changes animate here, whoever makes them.
-ActionButton {
+// One choice among several (a video format, a perspective), a radio button to screen readers:
+// filled blue while chosen and tinted while `isHovered`. Both changes animate here, whoever
+// makes them. It works from the keyboard as the app's other buttons do.
+RadioButton {
     id: control
 
     required property bool selected
@@ -14,16 +15,29 @@ ActionButton {
     property real selection: selected ? 1 : 0
     property real hoverTint: isHovered ? 1 : 0
 
+    // The choice belongs to the upload screen; a click asks for it, and the button follows.
+    checked: selected
+    indicator: null
+    focusPolicy: Qt.StrongFocus
     topPadding: 8
     bottomPadding: 8
     leftPadding: 8
     rightPadding: 8
     font.pixelSize: Theme.bodySize
     opacity: enabled ? 1 : 0.6
-    focusRingRadius: 8
     Accessible.name: text
-    Accessible.checkable: true
-    Accessible.checked: selected
+    // A screen reader presses or toggles it; Qt 6.4 turns neither into a click by itself.
+    Accessible.onPressAction: {
+        if (control.enabled)
+            control.clicked()
+    }
+    Accessible.onToggleAction: {
+        if (control.enabled)
+            control.clicked()
+    }
+
+    Keys.onReturnPressed: control.clicked()
+    Keys.onEnterPressed: control.clicked()
 
     Behavior on selection { Spring { response: 0.3; dampingFraction: 0.825 } }
     Behavior on hoverTint { EaseInOut { duration: 200 } }
@@ -52,6 +66,12 @@ ActionButton {
             radius: 8
             lineWidth: 1
             color: Theme.blend(Theme.separator, Theme.systemBlue, control.selection)
+        }
+
+        FocusRing {
+            objectName: "focusRing"
+            controlRadius: 8
+            visible: control.visualFocus
         }
     }
 }

@@ -126,7 +126,7 @@ QString describeChunkUrls(const QList<PresignedChunkUrl> &chunks)
 {
     QStringList entries;
     for (const PresignedChunkUrl &chunk : chunks)
-        entries.append(QString::number(chunk.chunkId) + QStringLiteral(": ") + chunk.url);
+        entries.append(QString::number(chunk.chunkId) + QStringLiteral(": ") + Diagnostics::redactedUrl(chunk.url));
     return u'[' + entries.join(QStringLiteral(", ")) + u']';
 }
 

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -113,6 +114,9 @@ private Q_SLOTS:
         }
         QCOMPARE(entry["file_format_3d"].toString(), registeredFormat);
         QCOMPARE(entry["video_name"].toString(), videoName);
+        const QString printed = output.lines().join(u'\n');
+        QVERIFY(printed.contains("X-Amz-Signature=…"));
+        QVERIFY2(!printed.contains(QRegularExpression("Signature=(?!…)")), qPrintable(printed));
     }
 };
 

@@ -13,6 +13,7 @@
 #include <QDirIterator>
 #include <QJsonArray>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
@@ -202,6 +203,12 @@ private Q_SLOTS:
         QVERIFY2(output.contains("✅ Finalization successful!"), output.constData());
 
         QVERIFY2(!holdsKey(output), output.constData());
+        // The presigned URLs are listed, but a signature in them would let a reader write to storage.
+        const QString printed = QString::fromUtf8(output);
+        QVERIFY(printed.contains("Presigned chunk urls\n[1: http") && printed.contains("X-Amz-Signature=…"));
+        const QRegularExpression signature("[?&](X-Amz-Signature|Signature|sig)=(?!…)",
+                                           QRegularExpression::CaseInsensitiveOption);
+        QVERIFY2(!printed.contains(signature), output.constData());
         QVERIFY2(!holdsKey(logs.toUtf8()), qPrintable(logs));
         for (const QJsonValue request : stack.storageRequests())
             QVERIFY2(!holdsKey(request["path"].toString().toUtf8()), qPrintable(request["path"].toString()));

@@ -139,7 +139,8 @@ private Q_SLOTS:
         QTest::newRow("no completion URL") << 25 << qint64(10) << 3 << QString()
                                            << "❌ No completion URL for the multipart upload";
         QTest::newRow("completion URL not on the network")
-                << 25 << qint64(10) << 3 << "file:///tmp/complete" << "❌ Invalid completion URL: file:///tmp/complete";
+                << 25 << qint64(10) << 3 << "file:///tmp/complete?uploadId=7&X-Amz-Signature=9f3e"
+                << "❌ Invalid completion URL: file:///tmp/complete?uploadId=7&X-Amz-Signature=…";
         QTest::newRow("missing file, one URL") << -1 << qint64(10) << 1 << QString() << "❌ Failed to read file data";
         QTest::newRow("missing file, chunks") << -1 << qint64(10) << 2 << "valid" << "❌ Failed to open file";
     }
@@ -165,6 +166,26 @@ private Q_SLOTS:
 
         QCOMPARE(output.lines().last(), lastLine);
         QCOMPARE(server->connectionCount(), 0);
+    }
+
+    void printedUrlsHideTheirSignatures_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("presigned part")
+                << "https://s.test/b/o?partNumber=2&X-Amz-Credential=AK%2F1&X-Amz-Signature=9f3e&uploadId=u"
+                << "https://s.test/b/o?partNumber=2&X-Amz-Credential=AK%2F1&X-Amz-Signature=…&uploadId=u";
+        QTest::newRow("other schemes, any case, encoded names, fragment")
+                << "https://s.test/o?Signature=a%2Bb&SIG=c&X%2DAmz%2DSignature=d&signal=e&sig#sig=f"
+                << "https://s.test/o?Signature=…&SIG=…&X%2DAmz%2DSignature=…&signal=e&sig#sig=f";
+        QTest::newRow("no query") << "https://s.test/o/X-Amz-Signature=1" << "https://s.test/o/X-Amz-Signature=1";
+    }
+
+    void printedUrlsHideTheirSignatures()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, printed);
+        QCOMPARE(Diagnostics::redactedUrl(url), printed);
     }
 
     // With the proxy variables set, the service and storage are both reached through the

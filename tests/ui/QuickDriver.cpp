@@ -86,8 +86,6 @@ bool AppHarness::start(const QString &storedKey, const QString &apiUrl)
         : qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
     if (!m_window)
         return false;
-    // Tall enough that clicks reach the upload button without scrolling the form.
-    m_window->resize(960, 800);
     m_window->show();
     m_window->requestActivate();
     return QTest::qWaitForWindowExposed(m_window);

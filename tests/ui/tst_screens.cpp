@@ -6,6 +6,7 @@
 #include "SymbolImage.h"
 
 #include <QAccessible>
+#include <QDir>
 #include <QFile>
 #include <QJsonObject>
 #include <QMimeData>
@@ -101,6 +102,31 @@ class ScreensTest : public QObject
         QTRY_COMPARE(item("keyFormPanel")->opacity(), 1.0);
         QTRY_COMPARE(item("keyForm")->opacity(), 1.0);
         QTRY_VERIFY(drawsSomething(harness->window()));
+    }
+
+    // What a press changed: a value of the upload screen's state, the picker whose dialog is open,
+    // the screen on display or the session's key.
+    QString probed(const QString &probe) const
+    {
+        if (probe == "screen")
+            return harness->screen();
+        if (probe == "key")
+            return harness->session().apiKey().value_or(QString());
+        if (probe == "dialog") {
+            for (const char *picker : {"singleFilePicker", "leftEyePicker", "rightEyePicker", "aimePicker", "fcpxmlPicker"})
+                if (dialog(picker)->property("visible").toBool())
+                    return picker;
+            return {};
+        }
+        if (probe == "format")
+            return state->selectedFileFormat();
+        if (probe == "perspective")
+            return state->selectedPerspective();
+        if (probe == "status")
+            return state->statusMessage();
+        if (probe == "left file")
+            return state->selectedFileLeft().toString();
+        return state->showDetails() ? "shown" : "hidden";
     }
 
     QQuickItem *item(const QString &name) const { return harness->item(name); }
@@ -343,8 +369,9 @@ private Q_SLOTS:
         QuickDriver::type(harness->window(), "Reef");
         QVERIFY(tabTo("dropZone"));
         press(Qt::Key_Return);
-        // Qt's own dialog: Ctrl+L opens its location field.
-        QTRY_COMPARE(focused(), "fileDialogDelegate0");
+        // Qt's own dialog, on the list of files or, in an empty folder, on the list itself: Ctrl+L
+        // opens its location field.
+        QTRY_VERIFY(focused().startsWith("fileDialog"));
         QTest::keyClick(harness->window(), Qt::Key_L, Qt::ControlModifier);
         const QUrl video = file("dive.mov");
         QuickDriver::type(harness->window(), video.toLocalFile());
@@ -591,8 +618,13 @@ private Q_SLOTS:
         QTest::newRow("choose") << FileFormat::appleImmersive << "fcpxmlPicker/chooseButton" << button
                                 << "Choose FCPXML Zip (Optional)";
         QTest::newRow("name") << twoD << "videoNameField" << int(QAccessible::EditableText) << "Video Name";
-        QTest::newRow("format") << twoD << "format:2D" << button << "2D";
-        QTest::newRow("perspective") << twoD << "perspective:60" << button << "60°";
+        // The defaults read as chosen before anything is clicked.
+        const int radio = QAccessible::RadioButton;
+        QTest::newRow("format, default") << QString() << "format:Stereoscopic Left/Right" << radio
+                                         << "Stereoscopic Left/Right";
+        QTest::newRow("format") << QString() << "format:2D" << radio << "2D";
+        QTest::newRow("perspective, default") << QString() << "perspective:60" << radio << "60°";
+        QTest::newRow("perspective") << QString() << "perspective:180" << radio << "180°";
         QTest::newRow("upload") << twoD << "uploadButton" << button << "Upload";
         QTest::newRow("status") << twoD << "statusLine" << int(QAccessible::StatusBar) << "Ready to upload";
         QTest::newRow("progress") << twoD << "progressBar" << int(QAccessible::ProgressBar) << "Upload progress";
@@ -606,15 +638,139 @@ private Q_SLOTS:
         QFETCH(QString, control);
         QFETCH(int, role);
         QFETCH(QString, name);
-        clickFormat(format);
-        QQuickItem *target = control.contains('/') ? item(control.section('/', 0, 0), control.section('/', 1))
-                                                   : item(control);
+        if (!format.isEmpty())
+            clickFormat(format);
+        QQuickItem *target = control.contains('/') && !control.contains(':')
+                ? item(control.section('/', 0, 0), control.section('/', 1))
+                : item(control);
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(target);
         QVERIFY(accessible);
         QCOMPARE(int(accessible->role()), role);
         QCOMPARE(accessible->text(QAccessible::Name), name);
         if (control.contains(':'))
-            QCOMPARE(accessible->state().checked, target->property("selected").toBool());
+            QCOMPARE(accessible->state().checked, name.startsWith("Stereoscopic Left") || name == "60°");
+    }
+
+    void everyButtonAnswersAScreenReadersPress_data()
+    {
+        QTest::addColumn<QString>("setup"); // what the screen holds before the press
+        QTest::addColumn<QString>("control"); // [picker/]objectName
+        QTest::addColumn<QString>("probe"); // what the press changes; see probed()
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("format") << "" << "format:Spatial (MV-HEVC)" << "format" << FileFormat::spatial;
+        QTest::newRow("perspective") << "" << "perspective:360" << "perspective" << "360";
+        QTest::newRow("drop zone") << "" << "dropZone" << "dialog" << "singleFilePicker";
+        QTest::newRow("eye") << "separate" << "rightEyePicker/browseButton" << "dialog" << "rightEyePicker";
+        QTest::newRow("choose") << "immersive" << "fcpxmlPicker/chooseButton" << "dialog" << "fcpxmlPicker";
+        QTest::newRow("clear") << "file" << "singleFilePicker/clearFileButton" << "status" << "Ready to upload";
+        QTest::newRow("clear eye") << "eye file" << "leftEyePicker/clearFileButton" << "left file" << "";
+        QTest::newRow("details") << "" << "detailsButton" << "details" << "hidden";
+        QTest::newRow("upload, empty form") << "" << "uploadButton" << "status" << "Select a file and enter a name.";
+        QTest::newRow("upload, eye missing")
+                << "eye file" << "uploadButton" << "status" << "Select both files and enter a name.";
+        QTest::newRow("upload") << "named file" << "uploadButton" << "status" << "Uploading…";
+        QTest::newRow("cancel") << "uploading" << "cancelButton" << "status" << "Upload canceled";
+        QTest::newRow("workspace") << "" << "workspaceDisplay" << "screen" << keyChange;
+        QTest::newRow("change key") << "key change" << "primaryButton" << "key" << "typed-key";
+        QTest::newRow("key change cancel") << "key change" << "cancelButton" << "screen" << upload;
+        QTest::newRow("sign in") << "signed out" << "primaryButton" << "screen" << upload;
+    }
+
+    // As a screen reader does through AT-SPI: Press on the control's action interface.
+    void everyButtonAnswersAScreenReadersPress()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, control);
+        QFETCH(QString, probe);
+        QFETCH(QString, outcome);
+        if (setup == "signed out") {
+            QVERIFY(harness->start());
+            harness->server().setDefaultResponse(workspaceNamed("Studio"));
+            enterKey("k");
+        } else {
+            QVERIFY(startSignedIn());
+        }
+        if (setup == "separate" || setup == "eye file")
+            clickFormat(FileFormat::separate);
+        if (setup == "immersive")
+            clickFormat(FileFormat::appleImmersive);
+        if (setup == "eye file")
+            choose("leftEyePicker", file("left.mov"));
+        if (setup == "file" || setup == "named file" || setup == "uploading")
+            choose("singleFilePicker", file("dive.mov"));
+        if (setup == "named file" || setup == "uploading")
+            typeName("Reef");
+        if (setup == "uploading")
+            click(item("uploadButton"));
+        if (setup == "key change") {
+            click(item("workspaceDisplay"));
+            enterKey("typed-key");
+        }
+
+        QQuickItem *target = control.contains('/') && !control.contains(':')
+                ? item(control.section('/', 0, 0), control.section('/', 1))
+                : item(control);
+        QVERIFY(target && target->isVisible());
+        QAccessibleActionInterface *actions = QAccessible::queryAccessibleInterface(target)->actionInterface();
+        QVERIFY(actions && actions->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        QVERIFY(probed(probe) != outcome);
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_COMPARE(probed(probe), outcome);
+        if (control.contains(':'))
+            QVERIFY(QAccessible::queryAccessibleInterface(target)->state().checked);
+    }
+
+    void theWholeFormShowsAtTheDefaultSize_data()
+    {
+        QTest::addColumn<QString>("format");
+        for (const QString &format : FileFormat::fileFormatOptions())
+            QTest::newRow(qPrintable(format)) << format;
+    }
+
+    // With the details shown, on a screen of 1920 × 1080: no need to find out that the form scrolls.
+    void theWholeFormShowsAtTheDefaultSize()
+    {
+        QFETCH(QString, format);
+        QVERIFY(startSignedIn());
+        QVERIFY(harness->window()->width() >= 900 && harness->window()->height() >= 600);
+        clickFormat(format);
+        QVERIFY(state->showDetails());
+        QQuickItem *formScroll = item("formScroll");
+        QQuickItem *button = item("uploadButton");
+        QTRY_COMPARE(item("videoInformationSlot")->height(), 20 + item("videoInformation")->height());
+        const QRectF inForm = button->mapRectToItem(formScroll, QRectF(0, 0, button->width(), button->height()));
+        QVERIFY2(inForm.top() >= 0 && inForm.bottom() <= formScroll->height(),
+                 qPrintable(QString("button at %1 to %2 of %3").arg(inForm.top()).arg(inForm.bottom()).arg(formScroll->height())));
+        const QRectF inWindow = formScroll->mapRectToScene(QRectF(0, 0, formScroll->width(), formScroll->height()));
+        QVERIFY(inWindow.bottom() <= harness->window()->height());
+    }
+
+    void dialogsStartWhereVideosAreThenInTheLastFolder_data()
+    {
+        QTest::addColumn<bool>("videosFolder");
+        QTest::newRow("videos folder") << true;
+        QTest::newRow("no videos folder") << false;
+    }
+
+    void dialogsStartWhereVideosAreThenInTheLastFolder()
+    {
+        QFETCH(bool, videosFolder);
+        QDir videos(QDir::home().filePath("Videos"));
+        QVERIFY(videosFolder ? videos.mkpath(".") : videos.removeRecursively());
+        QVERIFY(startSignedIn());
+        const auto startFolder = [this](const QString &picker, const QString &button) {
+            QAccessible::queryAccessibleInterface(item(picker, button))
+                    ->actionInterface()
+                    ->doAction(QAccessibleActionInterface::pressAction());
+            QObject *opened = dialog(picker);
+            QMetaObject::invokeMethod(opened, "reject");
+            return opened->property("currentFolder").toUrl();
+        };
+        QCOMPARE(startFolder("singleFilePicker", "dropZone"),
+                 QUrl::fromLocalFile(videosFolder ? videos.path() : QDir::homePath()));
+        choose("singleFilePicker", file("dive.mov"));
+        clickFormat(FileFormat::appleImmersive);
+        QCOMPARE(startFolder("aimePicker", "chooseButton"), QUrl::fromLocalFile(folder.path()));
     }
 
     void hidingDetailsHidesTheFormAndTheLogButKeepsTheName()
