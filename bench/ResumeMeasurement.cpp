@@ -15,10 +15,12 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <numeric>
