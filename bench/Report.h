@@ -27,6 +27,21 @@ struct UploadCase
     QStringList failures;
 };
 
+// An upload killed once storage held half its parts, then resumed by a new session.
+struct ResumeCase
+{
+    qint64 bytes = 0;
+    qint64 partSize = 0;
+    int partsStoredAtResume = 0;
+    qint64 missingBytes = 0; // what storage lacked when the resume began
+    qint64 resumeSentBytes = 0; // part bodies storage received from the resumed run
+    double resumeSeconds = 0.0;
+    bool objectComplete = false; // registered, and the stored object is the file
+    QStringList failures;
+
+    qint64 sentAgainBytes() const { return resumeSentBytes - missingBytes; }
+};
+
 struct BenchFigures
 {
     QString command;
@@ -39,6 +54,7 @@ struct BenchFigures
     int runs = 0;
     QList<UploadCase> sink; // nginx discard sink
     UploadCase store; // devservice with s3rver
+    ResumeCase resume; // through the devservice too
     QList<double> firstFrameMs;
     QString firstFrameFailure; // why the start-up could not be measured
 };

@@ -6,6 +6,7 @@
 #include "CurlRun.h"
 #include "Diagnostics.h"
 #include "Report.h"
+#include "ResumeMeasurement.h"
 #include "TaskWaiter.h"
 #include "TestData.h"
 #include "UploadCompletion.h"
@@ -422,6 +423,8 @@ int Suite::run()
     const TestData data = TestData::write(m_work.path());
     measureSink(data);
     measureStore(data);
+    progress(QStringLiteral("resume after a kill at half"));
+    m_figures.resume = measureResumeAfterKill(m_options.apiUrl, m_options.apiKey, data.smallFile, m_work.path());
     measureFirstFrame();
 
     m_figures.finished = QDateTime::currentDateTime();
@@ -433,7 +436,8 @@ int Suite::run()
         return 1;
     }
     progress(QStringLiteral("wrote ") + m_options.output);
-    bool complete = m_figures.firstFrameFailure.isEmpty() && m_figures.store.failures.isEmpty();
+    bool complete = m_figures.firstFrameFailure.isEmpty() && m_figures.store.failures.isEmpty()
+            && m_figures.resume.failures.isEmpty();
     for (const UploadCase &figures : std::as_const(m_figures.sink))
         complete = complete && figures.failures.isEmpty();
     return complete ? 0 : 1;

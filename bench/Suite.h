@@ -15,7 +15,7 @@ struct SuiteOptions
     int runs = 5;
 };
 
-// Runs every measurement, each upload in a process of its own (this program's `upload`
-// command), and writes the report. Answers the exit status: 0 when every measurement ran,
+// Runs every measurement, each upload in a process of its own (this program's `upload` and
+// `upload-child` commands), and writes the report. Answers the exit status: 0 when every measurement ran,
 // whether or not the figures meet their targets.
 int runSuite(const SuiteOptions &options);

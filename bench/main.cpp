@@ -1,11 +1,13 @@
-// vellumcast-bench: measures the transfer and the start-up; `bench/run` drives it.
+// vellumcast-bench: measures the transfer, a resume after a kill and the start-up; `bench/run` drives it.
 //
 //   vellumcast-bench suite --sink URL --api URL --api-key KEY --work DIR --output FILE
 //                          [--app PATH] [--curl PATH] [--runs N] [--command TEXT]
 //   vellumcast-bench upload SESSION.json FILE RESULT.json [--watch-ui]
+//   vellumcast-bench upload-child API_URL API_KEY FILE
 
 #include "BenchApplication.h"
 #include "Suite.h"
+#include "UploadChild.h"
 #include "UploadProbe.h"
 
 #include <QCommandLineParser>
@@ -17,7 +19,8 @@ int usage()
 {
     std::fprintf(stderr, "usage: vellumcast-bench suite --sink URL --api URL --api-key KEY --work DIR --output FILE "
                          "[--app PATH] [--curl PATH] [--runs N] [--command TEXT]\n"
-                         "       vellumcast-bench upload SESSION.json FILE RESULT.json [--watch-ui]\n");
+                         "       vellumcast-bench upload SESSION.json FILE RESULT.json [--watch-ui]\n"
+                         "       vellumcast-bench upload-child API_URL API_KEY FILE\n");
     return 2;
 }
 }
@@ -44,12 +47,14 @@ int main(int argc, char *argv[])
                                      QStringLiteral("TEXT"), QStringLiteral("bench/run"));
     const QCommandLineOption watchUi(QStringLiteral("watch-ui"), QStringLiteral("time a 1 ms UI timer"));
     parser.addOptions({sink, api, apiKey, work, output, appPath, curl, runs, command, watchUi});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("suite or upload"));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("suite, upload or upload-child"));
     parser.process(app);
     const QStringList arguments = parser.positionalArguments();
 
     if (arguments.value(0) == u"upload" && arguments.size() == 4)
         return runUploadProbe(arguments[1], arguments[2], arguments[3], parser.isSet(watchUi));
+    if (arguments.value(0) == u"upload-child" && arguments.size() == 4)
+        return runUploadChild(arguments[1], arguments[2], arguments[3]);
     if (arguments.value(0) != u"suite" || arguments.size() != 1)
         return usage();
     SuiteOptions options{parser.value(sink), parser.value(api), parser.value(apiKey), parser.value(work),
