@@ -9,6 +9,7 @@ Row {
     required property FileUploaderState uploaderState
 
     spacing: 8
+    topPadding: 10
     visible: uploaderState.canResume && !uploaderState.isUploading
 
     KeyFormButton {

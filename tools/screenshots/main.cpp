@@ -8,6 +8,7 @@
 #include "ColorSchemeWatcher.h"
 #include "FileFormat.h"
 #include "FileUploaderState.h"
+#include "UploadRecordStore.h"
 #include "UploaderApplication.h"
 
 #include <QDir>
@@ -205,6 +206,22 @@ int main(int argc, char *argv[])
         // Parts of 1 % of 4.5 GB every 0.9 s: about 50 MB/s.
         logFirstParts(state, 900ms);
     });
+    // A restart after a quit cut an upload short: the form comes back with the offer to resume.
+    {
+        RunFile video;
+        video.file = inputFile(QStringLiteral("Kelp Forest.mov"), 2'000'000'000);
+        video.size = video.identity.size = 2'000'000'000;
+        video.session = BackblazePayload{QStringLiteral("upload"), QStringLiteral("Kelp Forest.mov"), 100'000'000,
+                                         QStringLiteral("http://storage/Kelp Forest.mov"), QStringLiteral("http://storage/complete"),
+                                         {{QStringLiteral("http://storage/1"), 1}}};
+        for (qint64 part = 1; part <= 13; ++part)
+            video.storedParts.append({part, QStringLiteral("\"etag\""), (part - 1) * 100'000'000, 100'000'000});
+        const UploadPlan plan{QStringLiteral("Kelp Forest"), FileFormat::twoD, QStringLiteral("360"), {video.file}, {}, {}};
+        if (!UploadRecordStore().save(UploadRecord{northwindStudio().id, plan, {video}, false}))
+            qFatal("cannot keep the interrupted upload");
+    }
+    renderUploadScreen(apiUrl, QStringLiteral("upload-interrupted"), [](FileUploaderState &) {});
+    UploadRecordStore().remove(northwindStudio().id);
     renderUploadScreen(apiUrl, QStringLiteral("upload-success"), [](FileUploaderState &state) {
         state.setSelectedFile(inputFile(QStringLiteral("Coral Garden.mov")));
         state.setVideoName(QStringLiteral("Coral Garden"));
