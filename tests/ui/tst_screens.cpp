@@ -4,6 +4,7 @@
 #include "QuickDriver.h"
 #include "ServiceFixtures.h"
 #include "SymbolImage.h"
+#include "UploadRecordStore.h"
 
 #include <QAccessible>
 #include <QDir>
@@ -186,7 +187,11 @@ private Q_SLOTS:
         QVERIFY(folder.isValid());
     }
     void init() { harness = std::make_unique<QuickDriver::AppHarness>(); }
-    void cleanup() { harness.reset(); }
+    void cleanup()
+    {
+        harness.reset();
+        UploadRecordStore().remove(42);
+    }
 
     // Every screen draws, with known symbols, and the key card arrives on each appearance.
     void eachScreenShowsItself()
@@ -670,6 +675,8 @@ private Q_SLOTS:
                 << "eye file" << "uploadButton" << "status" << "Select both files and enter a name.";
         QTest::newRow("upload") << "named file" << "uploadButton" << "status" << "Uploading…";
         QTest::newRow("cancel") << "uploading" << "cancelButton" << "status" << "Upload canceled";
+        QTest::newRow("resume") << "interrupted" << "resumeUploadButton" << "status" << "Uploading…";
+        QTest::newRow("discard") << "interrupted" << "discardUploadButton" << "status" << "Ready to upload";
         QTest::newRow("workspace") << "" << "workspaceDisplay" << "screen" << keyChange;
         QTest::newRow("change key") << "key change" << "primaryButton" << "key" << "typed-key";
         QTest::newRow("key change cancel") << "key change" << "cancelButton" << "screen" << upload;
@@ -683,6 +690,15 @@ private Q_SLOTS:
         QFETCH(QString, control);
         QFETCH(QString, probe);
         QFETCH(QString, outcome);
+        if (setup == "interrupted") {
+            RunFile video;
+            video.file = file("dive.mov");
+            video.session = BackblazePayload{"upload", "dive.mov", 8, "http://store.test/dive.mov", "http://store.test/done",
+                                             {{"http://store.test/1", 1}, {"http://store.test/2", 2}}};
+            video.storedParts = {{1, "\"etag\"", 0, 8}};
+            const UploadPlan plan{"Reef", FileFormat::twoD, "60", {video.file}, {}, {}};
+            QVERIFY(UploadRecordStore().save(UploadRecord{42, plan, {video}, false}));
+        }
         if (setup == "signed out") {
             QVERIFY(harness->start());
             harness->server().setDefaultResponse(workspaceNamed("Studio"));
