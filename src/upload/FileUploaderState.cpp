@@ -190,10 +190,7 @@ void FileUploaderState::startUpload()
     if (m_keptRecord)
         m_recordStore.remove(m_keptRecord->workspaceId);
     m_keptRecord.reset();
-    const QPointer<FileUploaderState> self(this);
-    run(std::make_shared<UploadRun>(m_form.plan(), serviceForRun(), [self]() -> std::optional<QString> {
-        return self ? self->currentApiKey() : std::nullopt;
-    }));
+    run(std::make_shared<UploadRun>(m_form.plan(), serviceForRun(), apiKeySource()));
 }
 
 void FileUploaderState::resumeUpload()
@@ -206,10 +203,15 @@ void FileUploaderState::resumeUpload()
         return;
     UploadRecord record = *m_keptRecord;
     record.plan = m_form.plan();
-    const QPointer<FileUploaderState> self(this);
-    run(std::make_shared<UploadRun>(std::move(record), serviceForRun(), [self]() -> std::optional<QString> {
+    run(std::make_shared<UploadRun>(std::move(record), serviceForRun(), apiKeySource()));
+}
+
+std::function<std::optional<QString>()> FileUploaderState::apiKeySource() const
+{
+    // The run may outlive this state.
+    return [self = QPointer<const FileUploaderState>(this)]() -> std::optional<QString> {
         return self ? self->currentApiKey() : std::nullopt;
-    }));
+    };
 }
 
 void FileUploaderState::run(std::shared_ptr<UploadRun> run)

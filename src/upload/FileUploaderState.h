@@ -20,6 +20,7 @@
 #include <QtQmlIntegration>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -181,6 +182,7 @@ private:
     APIService serviceForRun() const;
     // The key of the signed-in user, or none once they have signed out.
     std::optional<QString> currentApiKey() const;
+    std::function<std::optional<QString>()> apiKeySource() const;
 
     void markUploadCompleted();
     void handleUploadError(const Error &error);
