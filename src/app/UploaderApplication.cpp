@@ -1,5 +1,7 @@
 #include "UploaderApplication.h"
 
+#include "AccessibleEnabledState.h"
+
 #include <QJSEngine>
 
 namespace {
@@ -16,6 +18,7 @@ UploaderApplication::UploaderApplication(APIService apiService,
 {
     Q_ASSERT_X(!theInstance, "UploaderApplication", "only one may exist");
     theInstance = this;
+    AccessibleEnabledState::install();
     connect(m_sessionManager, &SessionManager::apiKeyChanged, this, &UploaderApplication::updateScreen);
     connect(m_appManager, &AppManager::editingAPIKeyChanged, this, &UploaderApplication::updateScreen);
 }

@@ -15,7 +15,10 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtGui/private/qguiapplication_p.h>
 #include <QtQml/qqmlextensionplugin.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 
 Q_IMPORT_QML_PLUGIN(VellumcastPlugin)
 
@@ -46,6 +49,15 @@ bool drawsSomething(QQuickWindow *window)
 bool shown(QQuickItem *item)
 {
     return item && item->isVisible();
+}
+
+// The items whose disabled state was announced to assistive technology as changed.
+QList<QObject *> announcedEnabledChanges;
+void recordEnabledChange(QAccessibleEvent *event)
+{
+    if (event->type() == QAccessible::StateChanged
+        && static_cast<QAccessibleStateChangeEvent *>(event)->changedStates().disabled)
+        announcedEnabledChanges.append(event->object());
 }
 }
 
@@ -182,8 +194,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        // As when a screen reader runs: Qt's controls then set their own roles.
-        QAccessible::setActive(true);
+        // As when a screen reader runs: Qt's controls set their own roles, and changes are announced.
+        QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(true);
         QVERIFY(folder.isValid());
     }
     void init() { harness = std::make_unique<QuickDriver::AppHarness>(); }
@@ -727,6 +739,9 @@ private Q_SLOTS:
                 ? item(control.section('/', 0, 0), control.section('/', 1))
                 : item(control);
         QVERIFY(target && target->isVisible());
+        // Read as drawn: Upload alone is disabled, until its form is complete.
+        QCOMPARE(QAccessible::queryAccessibleInterface(target)->state().disabled,
+                 control == "uploadButton" && setup != "named file");
         QAccessibleActionInterface *actions = QAccessible::queryAccessibleInterface(target)->actionInterface();
         QVERIFY(actions && actions->actionNames().contains(QAccessibleActionInterface::pressAction()));
         QVERIFY(probed(probe) != outcome);
@@ -734,6 +749,26 @@ private Q_SLOTS:
         QTRY_COMPARE(probed(probe), outcome);
         if (control.contains(':'))
             QVERIFY(QAccessible::queryAccessibleInterface(target)->state().checked);
+    }
+
+    // A screen reader that keeps what it read hears Upload become available, and unavailable again.
+    void uploadAnnouncesEachChangeOfItsEnabledState()
+    {
+        QVERIFY(startSignedIn());
+        QQuickItem *upload = item("uploadButton");
+        QVERIFY(QAccessible::queryAccessibleInterface(upload)->state().disabled);
+        announcedEnabledChanges.clear();
+        const QAccessible::UpdateHandler platformHandler = QAccessible::installUpdateHandler(recordEnabledChange);
+        choose("singleFilePicker", file("dive.mov"));
+        typeName("Reef");
+        const bool enabledAnnounced = announcedEnabledChanges.count(upload) == 1
+                && !QAccessible::queryAccessibleInterface(upload)->state().disabled;
+        click(item("singleFilePicker", "clearFileButton"));
+        const bool disabledAnnounced = announcedEnabledChanges.count(upload) == 2
+                && QAccessible::queryAccessibleInterface(upload)->state().disabled;
+        QAccessible::installUpdateHandler(platformHandler);
+        QVERIFY(enabledAnnounced);
+        QVERIFY(disabledAnnounced);
     }
 
     void theWholeFormShowsAtTheDefaultSize_data()
