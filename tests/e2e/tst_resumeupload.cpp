@@ -20,6 +20,10 @@
 
 namespace {
 constexpr qint64 chunk = 5 * 1024 * 1024;
+// The waits between tries run at a tenth of real time here; so does the outage they outlast.
+constexpr double timeScale = 0.1;
+constexpr auto outageAtTestScale =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::seconds(20) * timeScale);
 
 // How often storage accepted each part, by upload id and part number.
 QMap<std::pair<QString, int>, int> storedPartCounts(DevService &stack)
@@ -79,7 +83,7 @@ private Q_SLOTS:
         QFile::remove(ApiKeyPreference::filePath());
         QVERIFY2(stack.start({"--chunk-size", QString::number(chunk)}), qPrintable(stack.failure()));
         ApiKeyPreference::write(DevService::demoKey);
-        OutageWait::setTimeScale(0.1);
+        OutageWait::setTimeScale(timeScale);
     }
 
     void init()
@@ -99,7 +103,7 @@ private Q_SLOTS:
         connect(&state, &FileUploaderState::statusMessageChanged, this, [&] { statuses.append(state.statusMessage()); });
         connect(&state, &FileUploaderState::progressChanged, this, [&] {
             if (state.progress() >= 0.3 && state.progress() < 0.4)
-                stack.refuseStorageConnections(std::chrono::seconds(20));
+                stack.refuseStorageConnections(outageAtTestScale);
         });
 
         QVERIFY2(startAndFinish(state), qPrintable(runSummary(state)));
