@@ -194,8 +194,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        // As when a screen reader runs: Qt's controls set their own roles, and changes are announced.
-        QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(true);
+        // As when a screen reader runs: Qt's controls then set their own roles.
+        QAccessible::setActive(true);
         QVERIFY(folder.isValid());
     }
     void init() { harness = std::make_unique<QuickDriver::AppHarness>(); }
@@ -757,6 +757,11 @@ private Q_SLOTS:
         QVERIFY(startSignedIn());
         QQuickItem *upload = item("uploadButton");
         QVERIFY(QAccessible::queryAccessibleInterface(upload)->state().disabled);
+        // Changes are announced only while the platform's bridge listens, as it does for a screen
+        // reader. Switched on once the window is built: Qt 6.4's radio buttons leak an attached
+        // object when built while it listens.
+        QPlatformAccessibility *bridge = QGuiApplicationPrivate::platformIntegration()->accessibility();
+        bridge->setActive(true);
         announcedEnabledChanges.clear();
         const QAccessible::UpdateHandler platformHandler = QAccessible::installUpdateHandler(recordEnabledChange);
         choose("singleFilePicker", file("dive.mov"));
@@ -767,6 +772,8 @@ private Q_SLOTS:
         const bool disabledAnnounced = announcedEnabledChanges.count(upload) == 2
                 && QAccessible::queryAccessibleInterface(upload)->state().disabled;
         QAccessible::installUpdateHandler(platformHandler);
+        bridge->setActive(false);
+        QAccessible::setActive(true);
         QVERIFY(enabledAnnounced);
         QVERIFY(disabledAnnounced);
     }
