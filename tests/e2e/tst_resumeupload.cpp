@@ -76,6 +76,21 @@ class ResumeUploadTest : public QObject
 
     qint64 workspaceId() { return signedInSession()->workspaceData()->id; }
 
+    // A new process's upload screen with a video of `size` bytes picked.
+    struct PickedVideo
+    {
+        std::unique_ptr<SessionManager> session;
+        FileUploaderState state;
+    };
+    std::unique_ptr<PickedVideo> pickedVideo(const QString &name, qint64 size)
+    {
+        auto picked = std::make_unique<PickedVideo>();
+        picked->session = signedInSession();
+        picked->state.setSessionManager(picked->session.get());
+        pickVideo(picked->state, QUrl::fromLocalFile(makeFile(name, size)));
+        return picked;
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -94,11 +109,8 @@ private Q_SLOTS:
 
     void storageAwayForTwentySecondsIsWaitedOut()
     {
-        const QString path = makeFile("Outage.mov", 6 * chunk);
-        const auto session = signedInSession();
-        FileUploaderState state;
-        state.setSessionManager(session.get());
-        pickVideo(state, QUrl::fromLocalFile(path));
+        const auto picked = pickedVideo("Outage.mov", 6 * chunk);
+        FileUploaderState &state = picked->state;
         QStringList statuses;
         connect(&state, &FileUploaderState::statusMessageChanged, this, [&] { statuses.append(state.statusMessage()); });
         connect(&state, &FileUploaderState::progressChanged, this, [&] {
@@ -203,11 +215,8 @@ private Q_SLOTS:
 
     void aRefusedPartFailsTheRunAndResumeSendsOnlyWhatIsMissing()
     {
-        const QString path = makeFile("Refused.mov", 4 * chunk);
-        const auto session = signedInSession();
-        FileUploaderState state;
-        state.setSessionManager(session.get());
-        pickVideo(state, QUrl::fromLocalFile(path));
+        const auto picked = pickedVideo("Refused.mov", 4 * chunk);
+        FileUploaderState &state = picked->state;
         QVERIFY(stack.failPartsFrom(3, 403, 3));
         QVERIFY(startAndFinish(state));
         QCOMPARE(state.statusMessage(), "Upload failed: Failed to upload Refused.mov");
@@ -222,11 +231,8 @@ private Q_SLOTS:
 
     void aRefusedRegistrationIsSentAloneOnceTheNameIsCorrected()
     {
-        const QString path = makeFile("Blank.mov", chunk + 1);
-        const auto session = signedInSession();
-        FileUploaderState state;
-        state.setSessionManager(session.get());
-        pickVideo(state, QUrl::fromLocalFile(path));
+        const auto picked = pickedVideo("Blank.mov", chunk + 1);
+        FileUploaderState &state = picked->state;
         state.setVideoName("  ");
         const qsizetype libraryBefore = stack.library().size();
         QVERIFY(startAndFinish(state));
