@@ -6,11 +6,13 @@
 #include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QtConcurrent>
 
 #include <curl/curl.h>
 
 #include <atomic>
+#include <latch>
 #include <mutex>
 #include <optional>
 
@@ -23,6 +25,26 @@ constexpr int pollIntervalMs = 1000;
 // Body bytes handed to libcurl per read: curl's own size. Sending to a local sink, in one PUT or
 // in 8 MiB parts, 32, 128 and 512 KiB were each 8 to 23 % slower.
 constexpr long uploadBufferBytes = 64 * 1024;
+// Clients at work at once each hold one thread for their request; uploads run one at a time.
+constexpr int maxStorageWorkers = 8;
+
+// Shared by every client. A started thread is kept, so that no upload's first request waits for
+// one to start.
+class StorageWorkers : public QThreadPool
+{
+public:
+    StorageWorkers()
+    {
+        setMaxThreadCount(maxStorageWorkers);
+        setExpiryTimeout(-1);
+    }
+};
+
+QThreadPool &storageWorkers()
+{
+    static StorageWorkers workers;
+    return workers;
+}
 
 // The state of one request that libcurl's callbacks share, on the worker thread.
 struct Exchange
@@ -203,6 +225,7 @@ private:
     // One handle for every request of the upload: it keeps the connection and the TLS session.
     CURL *m_easy = nullptr;
     std::atomic<bool> m_closing = false;
+    std::mutex m_performing;
 };
 
 Result<HttpResponse> StorageClient::Connection::perform(const StorageRequest &request,
@@ -210,6 +233,8 @@ Result<HttpResponse> StorageClient::Connection::perform(const StorageRequest &re
 {
     if (!m_multi || !m_easy)
         return Error::network(QNetworkReply::UnknownNetworkError, QStringLiteral("libcurl could not start."));
+    // A request its caller abandoned may still be ending when the next one comes.
+    const std::lock_guard oneAtATime(m_performing);
     Exchange exchange(request, cancelled, m_closing);
     curl_slist *headers = configure(exchange, request.url.toEncoded(), proxyFor(request.url));
     const CURLcode outcome = run(cancelled);
@@ -313,17 +338,15 @@ CURLcode StorageClient::Connection::run(const std::atomic<bool> &cancelled)
 }
 
 StorageClient::StorageClient()
-    : m_connection(std::make_unique<Connection>())
+    : m_connection(std::make_shared<Connection>())
 {
-    QNetworkProxyFactory::setUseSystemConfiguration(true);
-    m_worker.setMaxThreadCount(1);
-    m_worker.setExpiryTimeout(-1);
 }
 
+// Nothing waits here: a request in flight ends within moments and frees the connection on its
+// worker.
 StorageClient::~StorageClient()
 {
     m_connection->close();
-    m_worker.waitForDone();
 }
 
 QCoro::Task<Result<HttpResponse>> StorageClient::send(StorageRequest request, CancellationToken *cancellation)
@@ -332,7 +355,7 @@ QCoro::Task<Result<HttpResponse>> StorageClient::send(StorageRequest request, Ca
     if (token && token->isCancelled())
         co_return Error::cancelled();
     const auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    Connection *connection = m_connection.get();
+    const std::shared_ptr<Connection> connection = m_connection;
     QMetaObject::Connection onCancel;
     if (token) {
         onCancel = QObject::connect(token, &CancellationToken::cancelled, token, [cancelled, connection] {
@@ -340,19 +363,34 @@ QCoro::Task<Result<HttpResponse>> StorageClient::send(StorageRequest request, Ca
             connection->wakeUp();
         });
     }
+    // Also when the caller abandons the request: the connection is then closed by ~StorageClient.
+    const auto stopListening = qScopeGuard([&onCancel] { QObject::disconnect(onCancel); });
     QFuture<Result<HttpResponse>> performing =
-            QtConcurrent::run(&m_worker, [connection, request = std::move(request), cancelled] {
+            QtConcurrent::run(&storageWorkers(), [connection, request = std::move(request), cancelled] {
                 return connection->perform(request, *cancelled);
             });
-    Result<HttpResponse> result = co_await performing;
-    QObject::disconnect(onCancel);
-    co_return result;
+    co_return co_await performing;
+}
+
+QThreadPool *StorageClient::workerThreads()
+{
+    return &storageWorkers();
 }
 
 void StorageClient::initialiseLibrary()
 {
     static std::once_flag initialised;
-    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(initialised, [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        // Once: each call builds a new resolver, which forgets what it has learned.
+        QNetworkProxyFactory::setUseSystemConfiguration(true);
+        // Waited for (under a millisecond): until a thread is up, a request would start another.
+        if (storageWorkers().activeThreadCount() == 0) {
+            std::latch started(1);
+            storageWorkers().start([&started] { started.count_down(); });
+            started.wait();
+        }
+    });
 }
 
 std::chrono::seconds StorageClient::stallTimeout()

@@ -5,16 +5,17 @@
 #include "StorageRequest.h"
 
 #include <QCoro/QCoroTask>
-#include <QThreadPool>
 
 #include <chrono>
 #include <memory>
 
 class CancellationToken;
+class QThreadPool;
 
-// Sends the requests of one file's upload to object storage with libcurl, one at a time, on a
-// worker thread of its own: the UI thread only hands over a request and takes back its answer.
-// Its connection is kept alive from one request to the next (the parts, then the completion).
+// Sends the requests of an upload to object storage with libcurl, one at a time, on the process's
+// storage worker threads: the UI thread only hands over a request and takes back its answer. Its
+// connection is kept alive from one request to the next (the parts, the completion, the next
+// file).
 //
 // A request fails when no byte moves for stallTimeout(); there is no limit on its whole length.
 // It goes through the proxy the desktop's network settings name for its URL, as the service's
@@ -33,10 +34,15 @@ public:
     // a cancellation ends the request in flight within moments.
     QCoro::Task<Result<HttpResponse>> send(StorageRequest request, CancellationToken *cancellation);
 
-    // Starts libcurl and its TLS library, once per process: tens of milliseconds. The application
-    // calls it once its window is up, so that the first upload does not wait for it; the first
-    // client calls it otherwise. Main thread only.
+    // Starts libcurl and its TLS library, and a storage worker thread, once per process: tens of
+    // milliseconds. The application calls it once its window is up, so that the first upload does
+    // not wait for it; the first client calls it otherwise. Main thread only.
     static void initialiseLibrary();
+
+    // The threads the requests run on, started ahead and kept: an upload's blocking file work
+    // just before or between its requests (opening, measuring) goes here too, so that it never
+    // waits for a thread to start.
+    static QThreadPool *workerThreads();
 
     // 60 s; tests shorten it. Whole seconds: that is what libcurl measures.
     static std::chrono::seconds stallTimeout();
@@ -45,6 +51,6 @@ public:
 private:
     class Connection;
 
-    std::unique_ptr<Connection> m_connection; // only ever used on the worker
-    QThreadPool m_worker;
+    // Used on a worker; a request still in flight when the client goes keeps it until it ends.
+    std::shared_ptr<Connection> m_connection;
 };

@@ -41,7 +41,7 @@ Error localFileError(const QString &description)
 // length of 0 or less).
 QCoro::Task<qint64> readableLength(std::shared_ptr<QFile> file, qint64 offset, qint64 length)
 {
-    QFuture<qint64> sizing = QtConcurrent::run([file] { return file->size(); });
+    QFuture<qint64> sizing = QtConcurrent::run(StorageClient::workerThreads(), [file] { return file->size(); });
     const qint64 fileSizeNow = co_await sizing;
     co_return std::clamp<qint64>(fileSizeNow - offset, 0, std::max<qint64>(length, 0));
 }
@@ -245,10 +245,8 @@ std::pair<bool, qint64> openAndMeasure(std::shared_ptr<QFile> file)
 }
 }
 
-QCoro::Task<FileTransferOutcome> transferFile(FileTransfer request)
+QCoro::Task<FileTransferOutcome> transferFile(FileTransfer request, StorageClient &storage)
 {
-    // One connection for every request of the file: the parts, then the completion.
-    StorageClient storage;
     if (request.chunkUrls.size() == 1)
         co_return co_await sendWholeFile(request, storage);
     co_return co_await sendInChunks(request, storage);
@@ -284,7 +282,9 @@ QCoro::Task<bool> uploadFileSequentially(QUrl fileURL, qint64 chunkSize,
     request.file = std::make_shared<QFile>(fileURL.toLocalFile());
     // Every worker task is started outside its co_await: GCC 12 destroys the captures of a
     // lambda written inside a co_await expression twice.
-    QFuture<std::pair<bool, qint64>> opening = QtConcurrent::run(openAndMeasure, request.file);
+    QFuture<std::pair<bool, qint64>> opening =
+            QtConcurrent::run(StorageClient::workerThreads(), openAndMeasure, request.file);
+    StorageClient storage; // set up while the file opens
     const std::pair<bool, qint64> opened = co_await opening;
     if (!opened.first)
         request.file.reset();
@@ -293,6 +293,6 @@ QCoro::Task<bool> uploadFileSequentially(QUrl fileURL, qint64 chunkSize,
     request.chunkUrls = std::move(presignedChunkUrls);
     request.onMessage = std::move(onMessage);
     request.cancellation = token;
-    const FileTransferOutcome outcome = co_await transferFile(std::move(request));
+    const FileTransferOutcome outcome = co_await transferFile(std::move(request), storage);
     co_return outcome.stored;
 }

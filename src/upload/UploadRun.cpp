@@ -225,7 +225,7 @@ QCoro::Task<Result<void>> UploadRun::storeFile(qsizetype index)
     const QString path = file.toLocalFile();
     OpenedFile opened;
     if (m_record.files.at(index).session) {
-        QFuture<OpenedFile> opening = QtConcurrent::run(openForTransfer, path);
+        QFuture<OpenedFile> opening = QtConcurrent::run(StorageClient::workerThreads(), openForTransfer, path);
         opened = co_await opening;
         checkResumable(index, opened.identity);
     }
@@ -236,7 +236,7 @@ QCoro::Task<Result<void>> UploadRun::storeFile(qsizetype index)
             if (!received)
                 co_return received.error();
             // Opened only now, as the transfer always did: a file gone meanwhile sends nothing.
-            QFuture<OpenedFile> opening = QtConcurrent::run(openForTransfer, path);
+            QFuture<OpenedFile> opening = QtConcurrent::run(StorageClient::workerThreads(), openForTransfer, path);
             opened = co_await opening;
             m_record.files[index].identity = opened.identity.value_or(FileIdentity{});
             save(false);
@@ -266,7 +266,7 @@ QCoro::Task<Result<void>> UploadRun::storeFile(qsizetype index)
         request.onMessage = [this](const QString &message) { Q_EMIT transferMessage(message); };
         request.cancellation = &m_cancellation;
         request.outageWait = &m_outageWait;
-        const FileTransferOutcome outcome = co_await transferFile(std::move(request));
+        const FileTransferOutcome outcome = co_await transferFile(std::move(request), m_storage);
         if (outcome.stored) {
             m_record.files[index].storageUrl = session.bbUrl;
             save(false);

@@ -4,6 +4,7 @@
 #include "CancellationToken.h"
 #include "Error.h"
 #include "OutageWait.h"
+#include "StorageClient.h"
 #include "UploadRecord.h"
 #include "UploadRecordStore.h"
 
@@ -81,5 +82,7 @@ private:
     const ApiKeySource m_apiKey;
     CancellationToken m_cancellation;
     OutageWait m_outageWait;
+    // One connection for every file of the run: storage is reached, and TLS negotiated, once.
+    StorageClient m_storage;
     bool m_abandoned = false;
 };

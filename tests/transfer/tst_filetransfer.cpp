@@ -1,6 +1,7 @@
 #include "CancellationToken.h"
 #include "Diagnostics.h"
 #include "OutageWait.h"
+#include "StorageClient.h"
 #include "StorageScene.h"
 #include "UploadDriver.h"
 
@@ -136,7 +137,8 @@ private Q_SLOTS:
             linesBeforeReport.append(output.lines().last());
         };
 
-        const auto outcome = finishWithin(transferFile(std::move(request)));
+        StorageClient storage;
+        const auto outcome = finishWithin(transferFile(std::move(request), storage));
 
         QVERIFY(outcome);
         QCOMPARE(outcome->stored, refusal == 0);
@@ -187,7 +189,8 @@ private Q_SLOTS:
         request.cancellation = &token;
         request.outageWait = &outageWait;
 
-        const auto outcome = finishWithin(transferFile(std::move(request)));
+        StorageClient storage;
+        const auto outcome = finishWithin(transferFile(std::move(request), storage));
 
         QVERIFY2(outcome, "the cancellation did not end the wait");
         QVERIFY(!outcome->stored && outcome->failure && outcome->failure->isCancellation());
