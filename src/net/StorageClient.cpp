@@ -168,7 +168,7 @@ QNetworkReply::NetworkError networkError(CURLcode code, long proxyStatus)
 // The proxy that the desktop's settings and the proxy variables (https_proxy, http_proxy,
 // no_proxy) give for `url`, as libcurl writes it; empty for a direct connection. The service's
 // requests ask Qt the same question, so sign-in and uploads take the same road.
-QByteArray proxyFor(const QUrl &url)
+QByteArray systemProxyFor(const QUrl &url)
 {
     const QList<QNetworkProxy> proxies = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url));
     for (const QNetworkProxy &proxy : proxies) {
@@ -220,12 +220,16 @@ public:
 private:
     curl_slist *configure(Exchange &exchange, const QByteArray &url, const QByteArray &proxy);
     CURLcode run(const std::atomic<bool> &cancelled);
+    QByteArray proxyFor(const QUrl &url);
 
     CURLM *m_multi = nullptr;
     // One handle for every request of the upload: it keeps the connection and the TLS session.
     CURL *m_easy = nullptr;
     std::atomic<bool> m_closing = false;
     std::mutex m_performing;
+    // The desktop's proxy for the last origin asked about, kept while its requests succeed.
+    QUrl m_proxyOrigin;
+    QByteArray m_proxy;
 };
 
 Result<HttpResponse> StorageClient::Connection::perform(const StorageRequest &request,
@@ -245,6 +249,9 @@ Result<HttpResponse> StorageClient::Connection::perform(const StorageRequest &re
     curl_multi_remove_handle(m_multi, m_easy);
     curl_slist_free_all(headers);
 
+    // Anything but a success asks for the proxy again: the network may have changed under us.
+    if (outcome != CURLE_OK || status < 200 || status > 299)
+        m_proxyOrigin.clear();
     if (outcome == CURLE_OK || exchange.response.bodyTooLarge) {
         exchange.response.statusCode = int(status);
         if (exchange.response.bodyTooLarge)
@@ -259,6 +266,19 @@ Result<HttpResponse> StorageClient::Connection::perform(const StorageRequest &re
         return Error::timedOut();
     const QString text = QString::fromUtf8(exchange.errorText[0] ? exchange.errorText : curl_easy_strerror(outcome));
     return Error::network(networkError(outcome, proxyStatus), text);
+}
+
+// Asking costs a round trip to the resolver's own thread, a part of a millisecond, for each of
+// the hundreds of parts of a file that all go to one origin.
+QByteArray StorageClient::Connection::proxyFor(const QUrl &url)
+{
+    const QUrl origin =
+            url.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment);
+    if (origin != m_proxyOrigin) {
+        m_proxy = systemProxyFor(url);
+        m_proxyOrigin = origin;
+    }
+    return m_proxy;
 }
 
 curl_slist *StorageClient::Connection::configure(Exchange &exchange, const QByteArray &url, const QByteArray &proxy)

@@ -1,6 +1,7 @@
 #include "APIService.h"
 #include "Diagnostics.h"
 #include "ServiceFixtures.h"
+#include "StorageClient.h"
 #include "StorageScene.h"
 #include "TestProxy.h"
 #include "UploadDriver.h"
@@ -228,6 +229,38 @@ private Q_SLOTS:
                                     "PUT " + partUrl(2, "storage.test").toUtf8() + " HTTP/1.1",
                                     "POST " + completion.toUtf8() + " HTTP/1.1"}));
         QCOMPARE(requestsWithMethod("PUT").value(1).body, "UVWXY");
+    }
+
+    // The settings name another proxy, and the first one has stopped, while the upload goes on:
+    // a client follows the change after at most one failed request.
+    void storageFollowsAChangeOfProxy()
+    {
+        auto first = std::make_unique<TestProxy>();
+        TestProxy second;
+        for (TestProxy *proxy : {first.get(), &second}) {
+            QVERIFY(proxy->listen());
+            proxy->addHost("storage.test", server->port());
+        }
+        qputenv("http_proxy", first->url().toEncoded());
+        qunsetenv("no_proxy");
+        const auto restore = qScopeGuard([] { qunsetenv("http_proxy"); });
+        const auto put = [this](qint64 part) {
+            return StorageRequest{"PUT", QUrl(partUrl(part, "storage.test")), {}, RequestBody::fromBytes("ABC"), 1024};
+        };
+        StorageClient storage;
+
+        const auto throughFirst = finishWithin(storage.send(put(1), nullptr));
+        qputenv("http_proxy", second.url().toEncoded());
+        first.reset();
+        const auto afterTheChange = finishWithin(storage.send(put(2), nullptr));
+        const auto next = afterTheChange && *afterTheChange ? afterTheChange : finishWithin(storage.send(put(3), nullptr));
+
+        QVERIFY(throughFirst && *throughFirst);
+        QCOMPARE(throughFirst->value().statusCode, 200);
+        QVERIFY(next && *next);
+        QCOMPARE(next->value().statusCode, 200);
+        QCOMPARE(second.requestLines().size(), 1);
+        QCOMPARE(requestsWithMethod("PUT").size(), 2);
     }
 };
 
