@@ -56,6 +56,30 @@ double ratio(const UploadCase &c)
     return curl > 0.0 ? Statistics::median(c.oursMBps) / curl : 0.0;
 }
 
+// Each run's figure over curl's in the same run: the two went back to back, so a slow spell of
+// the machine weighs on both. None when a run failed on one side and the runs no longer pair.
+QList<double> ratiosByRun(const UploadCase &c)
+{
+    QList<double> ratios;
+    if (c.oursMBps.size() != c.curlMBps.size())
+        return ratios;
+    for (qsizetype run = 0; run < c.oursMBps.size(); ++run) {
+        if (c.curlMBps[run] > 0.0)
+            ratios.append(c.oursMBps[run] / c.curlMBps[run]);
+    }
+    return ratios;
+}
+
+QString ratiosByRunText(const UploadCase &c)
+{
+    const QList<double> ratios = ratiosByRun(c);
+    if (ratios.isEmpty())
+        return QStringLiteral("–");
+    return QStringLiteral("%1 (%2 to %3)")
+            .arg(fixed(Statistics::median(ratios), 3), fixed(Statistics::minimum(ratios), 2),
+                 fixed(Statistics::maximum(ratios), 2));
+}
+
 double sentAgainParts(const ResumeCase &c)
 {
     return c.partSize > 0 ? double(c.sentAgainBytes()) / double(c.partSize) : 0.0;
@@ -149,20 +173,47 @@ QString targetsSection(const BenchFigures &f)
     return text + u'\n';
 }
 
+QList<double> millisecondsOf(qint64 bytes, const QList<double> &megabytesPerSecond)
+{
+    QList<double> times;
+    for (double rate : megabytesPerSecond)
+        times.append(rate > 0.0 ? double(bytes) / 1e3 / rate : 0.0);
+    return times;
+}
+
+// A file so small that its bytes take no time: what is left is what each file costs.
+QString perFileText(const UploadCase &c)
+{
+    const QList<double> ours = millisecondsOf(c.bytes, c.oursMBps);
+    const QList<double> curl = millisecondsOf(c.bytes, c.curlMBps);
+    if (ours.isEmpty() || ours.size() != curl.size())
+        return QStringLiteral("What a file costs beyond its bytes: not measured (%1).\n\n")
+                .arg(c.failures.isEmpty() ? QStringLiteral("the runs do not pair") : c.failures.join(QStringLiteral("; ")));
+    QList<double> extra;
+    for (qsizetype run = 0; run < ours.size(); ++run)
+        extra.append(ours[run] - curl[run]);
+    return QStringLiteral("What a file costs beyond its bytes, from %1 runs of %2: uploadFileSequentially %3 ms, "
+                          "curl %4 ms (medians); run by run, ours took %5 ms more (median; %6 to %7 ms).\n\n")
+            .arg(QString::number(ours.size()), c.title, fixed(Statistics::median(ours), 2),
+                 fixed(Statistics::median(curl), 2), fixed(Statistics::median(extra), 2),
+                 fixed(Statistics::minimum(extra), 2), fixed(Statistics::maximum(extra), 2));
+}
+
 QString throughputSection(const BenchFigures &f)
 {
     QString text = QStringLiteral(
             "## Throughput against curl (nginx discard sink on 127.0.0.1)\n\n"
-            "| Case | uploadFileSequentially | curl | ratio | CPU time, ours / curl | connections per curl run |\n"
-            "|---|---|---|---|---|---|\n");
+            "| Case | uploadFileSequentially | curl | ratio | ratio run by run: median (range) "
+            "| CPU time, ours / curl | connections per curl run |\n"
+            "|---|---|---|---|---|---|---|\n");
     for (const UploadCase &c : f.sink) {
-        text += QStringLiteral("| %1 | %2 MB/s | %3 MB/s | %4 | %5 s / %6 s | %7 |\n")
+        text += QStringLiteral("| %1 | %2 MB/s | %3 MB/s | %4 | %5 | %6 s / %7 s | %8 |\n")
                         .arg(c.title, fixed(Statistics::median(c.oursMBps)), fixed(Statistics::median(c.curlMBps)),
-                             fixed(ratio(c), 2), fixed(Statistics::median(c.oursCpuSeconds), 2),
+                             fixed(ratio(c), 2), ratiosByRunText(c), fixed(Statistics::median(c.oursCpuSeconds), 2),
                              fixed(Statistics::median(c.curlCpuSeconds), 2))
                         .arg(c.curlConnections);
     }
-    return text + u'\n';
+    return text + u'\n' + perFileText(f.perFile);
 }
 
 QString memorySection(const BenchFigures &f)
@@ -293,7 +344,9 @@ const char methodText[] =
         "was kept alive), the same requests in the same order (parts, then the completion POST), "
         "`Content-Type: application/octet-stream`, `Expect:` turned off as the application does not send it. "
         "Its time is the sum of the transfers' `time_total`, so its process start-up is not counted either.\n"
-        "- The two alternate, the order swapped every run; figures are medians of the runs.\n"
+        "- The two alternate, the order swapped every run; figures are medians of the runs. The ratio is "
+        "that of the medians; run by run, each run's figure is divided by curl's in the same run. The "
+        "256 MiB PUT and the 4 KiB file, being short, run four times as often.\n"
         "- Memory: VmRSS just before the upload, then VmHWM after resetting it (`/proc/self/clear_refs`), so the "
         "peak covers the upload alone.\n"
         "- UI thread: separate runs with a 1 ms precise QTimer on the UI thread; each interval beyond 1 ms is one "

@@ -53,6 +53,7 @@ struct BenchFigures
     QStringList toolVersions;
     int runs = 0;
     QList<UploadCase> sink; // nginx discard sink
+    UploadCase perFile; // a tiny file to the sink: what a file costs beyond its bytes
     UploadCase store; // devservice with s3rver
     ResumeCase resume; // through the devservice too
     QList<double> firstFrameMs;

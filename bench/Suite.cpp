@@ -30,6 +30,7 @@ namespace {
 constexpr qint64 mebibyte = 1024 * 1024;
 constexpr int probeTimeoutMs = 600'000;
 constexpr int firstFrameTimeoutMs = 20'000;
+constexpr int shortCaseRunsPerRun = 4;
 
 void progress(const QString &line)
 {
@@ -129,7 +130,8 @@ private:
     QList<CurlTransfer> curlTransfers(const BackblazePayload &session, const QString &file,
                                       const QList<QString> &partFiles, const QList<QByteArray> &eTags);
     void compareWithCurl(UploadCase &figures, const QString &file, const QList<QString> &partFiles,
-                         const QList<QByteArray> &eTags, const NextSession &nextSession, bool watchUiThread);
+                         const QList<QByteArray> &eTags, const NextSession &nextSession, bool watchUiThread,
+                         int runs);
     void measureSink(const TestData &data);
     void measureStore(const TestData &data);
     void measureFirstFrame();
@@ -222,7 +224,8 @@ QList<CurlTransfer> Suite::curlTransfers(const BackblazePayload &session, const 
 // Runs the driver and curl in turn, the order swapped every run so that neither profits
 // from going first.
 void Suite::compareWithCurl(UploadCase &figures, const QString &file, const QList<QString> &partFiles,
-                            const QList<QByteArray> &eTags, const NextSession &nextSession, bool watchUiThread)
+                            const QList<QByteArray> &eTags, const NextSession &nextSession, bool watchUiThread,
+                            int runs)
 {
     const auto runOurs = [&] {
         const Result<BackblazePayload> session = nextSession();
@@ -256,8 +259,8 @@ void Suite::compareWithCurl(UploadCase &figures, const QString &file, const QLis
         figures.curlCpuSeconds.append(outcome.cpuSeconds);
         figures.curlConnections = std::max(figures.curlConnections, outcome.connections);
     };
-    for (int run = 0; run < m_options.runs; ++run) {
-        progress(QStringLiteral("%1: run %2 of %3").arg(figures.title).arg(run + 1).arg(m_options.runs));
+    for (int run = 0; run < runs; ++run) {
+        progress(QStringLiteral("%1: run %2 of %3").arg(figures.title).arg(run + 1).arg(runs));
         m_figures.loadDuringRuns.append(readProcFile(QStringLiteral("/proc/loadavg")).section(u' ', 0, 0).toDouble());
         if (run % 2 == 0) {
             runOurs();
@@ -270,8 +273,8 @@ void Suite::compareWithCurl(UploadCase &figures, const QString &file, const QLis
     if (!watchUiThread)
         return;
     // Separate runs: the timer's own wake-ups would otherwise count against the throughput.
-    for (int run = 0; run < m_options.runs; ++run) {
-        progress(QStringLiteral("%1: UI timer run %2 of %3").arg(figures.title).arg(run + 1).arg(m_options.runs));
+    for (int run = 0; run < runs; ++run) {
+        progress(QStringLiteral("%1: UI timer run %2 of %3").arg(figures.title).arg(run + 1).arg(runs));
         const Result<BackblazePayload> session = nextSession();
         if (!session)
             continue;
@@ -297,13 +300,15 @@ void Suite::measureSink(const TestData &data)
         QString file;
         qint64 bytes;
         qint64 partSize;
+        // The shorter cases run more often, so that each is measured about as long.
+        int runsPerRun;
     };
     const QList<Case> cases{
-            {QStringLiteral("1 GiB in 8 MiB parts"), data.largeFile, 1024 * mebibyte, 8 * mebibyte},
-            {QStringLiteral("1 GiB in 64 MiB parts"), data.largeFile, 1024 * mebibyte, 64 * mebibyte},
-            {QStringLiteral("256 MiB in one PUT"), data.smallFile, 256 * mebibyte, 0},
+            {QStringLiteral("1 GiB in 8 MiB parts"), data.largeFile, 1024 * mebibyte, 8 * mebibyte, 1},
+            {QStringLiteral("1 GiB in 64 MiB parts"), data.largeFile, 1024 * mebibyte, 64 * mebibyte, 1},
+            {QStringLiteral("256 MiB in one PUT"), data.smallFile, 256 * mebibyte, 0, shortCaseRunsPerRun},
     };
-    for (const Case &c : cases) {
+    const auto measure = [&](const Case &c, bool watchUiThread) {
         UploadCase figures;
         figures.title = c.title;
         figures.bytes = c.bytes;
@@ -316,11 +321,16 @@ void Suite::measureSink(const TestData &data)
         }
         const QList<QByteArray> eTags(partFiles.size(), QByteArrayLiteral("\"abc\""));
         const BackblazePayload session = sinkSession(m_options.sinkUrl, QFileInfo(c.file).fileName(), c.bytes, c.partSize);
-        compareWithCurl(figures, c.file, partFiles, eTags, [&] { return Result<BackblazePayload>(session); }, true);
+        compareWithCurl(figures, c.file, partFiles, eTags, [&] { return Result<BackblazePayload>(session); },
+                        watchUiThread, m_options.runs * c.runsPerRun);
         for (const QString &part : std::as_const(partFiles))
             QFile::remove(part);
-        m_figures.sink.append(figures);
-    }
+        return figures;
+    };
+    for (const Case &c : cases)
+        m_figures.sink.append(measure(c, true));
+    m_figures.perFile = measure({QStringLiteral("4 KiB in one PUT"), data.tinyFile, 4 * 1024, 0, shortCaseRunsPerRun},
+                                false);
 }
 
 void Suite::measureStore(const TestData &data)
@@ -349,7 +359,7 @@ void Suite::measureStore(const TestData &data)
     QList<QByteArray> eTags;
     for (const QByteArray &digest : TestData::partDigests(data.smallFile, figures.partSize))
         eTags.append('"' + digest + '"');
-    compareWithCurl(figures, data.smallFile, partFiles, eTags, nextSession, false);
+    compareWithCurl(figures, data.smallFile, partFiles, eTags, nextSession, false, m_options.runs);
     for (const QString &part : partFiles)
         QFile::remove(part);
     m_figures.store = figures;
@@ -440,6 +450,7 @@ int Suite::run()
             && m_figures.resume.failures.isEmpty();
     for (const UploadCase &figures : std::as_const(m_figures.sink))
         complete = complete && figures.failures.isEmpty();
+    complete = complete && m_figures.perFile.failures.isEmpty();
     return complete ? 0 : 1;
 }
 }

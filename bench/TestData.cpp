@@ -13,6 +13,7 @@ namespace {
 constexpr qint64 mebibyte = 1024 * 1024;
 constexpr qint64 largeSize = 1024 * mebibyte;
 constexpr qint64 smallSize = 256 * mebibyte;
+constexpr qint64 tinySize = 4 * 1024;
 constexpr qint64 bufferSize = 8 * mebibyte;
 
 [[noreturn]] void giveUp(const QString &what, const QFile &file)
@@ -57,11 +58,14 @@ void fill(QByteArray &buffer, quint64 &state)
 TestData TestData::write(const QString &directory)
 {
     TestData data{QDir(directory).filePath(QStringLiteral("upload-1g.bin")),
-                  QDir(directory).filePath(QStringLiteral("upload-256m.bin"))};
+                  QDir(directory).filePath(QStringLiteral("upload-256m.bin")),
+                  QDir(directory).filePath(QStringLiteral("upload-4k.bin"))};
     QFile large(data.largeFile);
     QFile small(data.smallFile);
+    QFile tiny(data.tinyFile);
     openForWriting(large);
     openForWriting(small);
+    openForWriting(tiny);
     QByteArray buffer(bufferSize, Qt::Uninitialized);
     quint64 state = 0x9E3779B97F4A7C15ULL;
     for (qint64 written = 0; written < largeSize; written += bufferSize) {
@@ -69,9 +73,12 @@ TestData TestData::write(const QString &directory)
         writeAll(large, buffer);
         if (written < smallSize)
             writeAll(small, buffer);
+        if (written == 0)
+            writeAll(tiny, buffer.left(tinySize));
     }
     flushToDisk(large);
     flushToDisk(small);
+    flushToDisk(tiny);
     return data;
 }
 

@@ -11,6 +11,7 @@ struct TestData
 {
     QString largeFile; // 1 GiB
     QString smallFile; // 256 MiB, the first quarter of largeFile
+    QString tinyFile; // 4 KiB, its first bytes
 
     static TestData write(const QString &directory);
 
