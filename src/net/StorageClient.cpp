@@ -394,6 +394,7 @@ QCoro::Task<Result<HttpResponse>> StorageClient::send(StorageRequest request, Ca
 
 QThreadPool *StorageClient::workerThreads()
 {
+    initialiseLibrary();
     return &storageWorkers();
 }
 
@@ -401,15 +402,15 @@ void StorageClient::initialiseLibrary()
 {
     static std::once_flag initialised;
     std::call_once(initialised, [] {
+        // Before the worker threads exist: OpenSSL frees a thread's state as the thread stops,
+        // which at exit must come before its own clean-up, set up here.
         curl_global_init(CURL_GLOBAL_DEFAULT);
         // Once: each call builds a new resolver, which forgets what it has learned.
         QNetworkProxyFactory::setUseSystemConfiguration(true);
         // Waited for (under a millisecond): until a thread is up, a request would start another.
-        if (storageWorkers().activeThreadCount() == 0) {
-            std::latch started(1);
-            storageWorkers().start([&started] { started.count_down(); });
-            started.wait();
-        }
+        std::latch started(1);
+        storageWorkers().start([&started] { started.count_down(); });
+        started.wait();
     });
 }
 

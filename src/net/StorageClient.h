@@ -36,7 +36,7 @@ public:
 
     // Starts libcurl and its TLS library, and a storage worker thread, once per process: tens of
     // milliseconds. The application calls it once its window is up, so that the first upload does
-    // not wait for it; the first client calls it otherwise. Main thread only.
+    // not wait for it; the first client or workerThreads() calls it otherwise. Main thread only.
     static void initialiseLibrary();
 
     // The threads the requests run on, started ahead and kept: an upload's blocking file work
