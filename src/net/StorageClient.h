@@ -11,6 +11,7 @@
 
 class CancellationToken;
 class QThreadPool;
+class StorageConnection;
 
 // Sends the requests of an upload to object storage with libcurl, one at a time, on the process's
 // storage worker threads: the UI thread only hands over a request and takes back its answer. Its
@@ -49,8 +50,6 @@ public:
     static void setStallTimeout(std::chrono::seconds timeout);
 
 private:
-    class Connection;
-
     // Used on a worker; a request still in flight when the client goes keeps it until it ends.
-    std::shared_ptr<Connection> m_connection;
+    std::shared_ptr<StorageConnection> m_connection;
 };
