@@ -5,31 +5,29 @@
 #include "CompletedPart.h"
 #include "CurlRun.h"
 #include "Diagnostics.h"
+#include "FirstFrameMeasurement.h"
 #include "Report.h"
 #include "ResumeMeasurement.h"
+#include "SinkSession.h"
 #include "TaskWaiter.h"
 #include "TestData.h"
 #include "UploadCompletion.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QJsonArray>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QtConcurrent>
 
 #include <cstdio>
 #include <functional>
-#include <optional>
 
 namespace {
 constexpr qint64 mebibyte = 1024 * 1024;
 constexpr int probeTimeoutMs = 600'000;
-constexpr int firstFrameTimeoutMs = 20'000;
 constexpr int shortCaseRunsPerRun = 4;
 
 void progress(const QString &line)
@@ -56,44 +54,6 @@ QString firstOutputLine(const QString &program, const QStringList &arguments)
     if (!process.waitForFinished(10'000))
         return program + QStringLiteral(" (version unknown)");
     return QString::fromUtf8(process.readAll()).section(u'\n', 0, 0).trimmed();
-}
-
-QByteArray sessionJson(const BackblazePayload &session)
-{
-    QJsonArray urls;
-    for (const PresignedChunkUrl &chunk : session.presignedChunkUrls)
-        urls.append(QJsonObject{{QStringLiteral("url"), chunk.url}, {QStringLiteral("chunkId"), chunk.chunkId}});
-    return QJsonDocument(QJsonObject{
-                                 {QStringLiteral("uploadId"), session.uploadId},
-                                 {QStringLiteral("key"), session.key},
-                                 {QStringLiteral("chunkSize"), session.chunkSize},
-                                 {QStringLiteral("bbUrl"), session.bbUrl},
-                                 {QStringLiteral("completeUploadUrl"), session.completeUploadUrl},
-                                 {QStringLiteral("presignedChunkUrls"), urls},
-                         })
-            .toJson(QJsonDocument::Compact);
-}
-
-// A session as the service would hand it out, every URL on the discard sink.
-BackblazePayload sinkSession(const QString &sinkUrl, const QString &name, qint64 bytes, qint64 partSize)
-{
-    BackblazePayload session;
-    session.uploadId = QStringLiteral("bench");
-    session.key = name;
-    session.bbUrl = sinkUrl + QStringLiteral("/bench/") + name;
-    if (partSize == 0) {
-        session.chunkSize = bytes;
-        session.completeUploadUrl = session.bbUrl;
-        session.presignedChunkUrls = {{session.bbUrl, 1}};
-        return session;
-    }
-    session.chunkSize = partSize;
-    session.completeUploadUrl = session.bbUrl + QStringLiteral("?uploadId=bench");
-    for (qint64 part = 1; (part - 1) * partSize < bytes; ++part) {
-        session.presignedChunkUrls.append(
-                {session.bbUrl + QStringLiteral("?partNumber=%1&uploadId=bench").arg(part), part});
-    }
-    return session;
 }
 
 class Suite
@@ -134,7 +94,6 @@ private:
                          int runs);
     void measureSink(const TestData &data);
     void measureStore(const TestData &data);
-    void measureFirstFrame();
 
     SuiteOptions m_options;
     QDir m_work;
@@ -365,57 +324,6 @@ void Suite::measureStore(const TestData &data)
     m_figures.store = figures;
 }
 
-// From starting the process to the scene graph's report of its first frame; the application
-// is not told that it is being measured. The first run only warms the caches.
-void Suite::measureFirstFrame()
-{
-    if (m_options.appPath.isEmpty() || !QFileInfo(m_options.appPath).isExecutable()) {
-        m_figures.firstFrameFailure = QStringLiteral("the application executable %1 does not exist")
-                .arg(m_options.appPath.isEmpty() ? QStringLiteral("vellumcast-uploader") : m_options.appPath);
-        return;
-    }
-    for (int run = 0; run <= m_options.runs; ++run) {
-        progress(QStringLiteral("first frame: run %1 of %2").arg(run).arg(m_options.runs));
-        QTemporaryDir home(m_work.filePath(QStringLiteral("home-XXXXXX")));
-        QDir(home.path()).mkpath(QStringLiteral("runtime"));
-        QFile::setPermissions(home.filePath(QStringLiteral("runtime")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        // A home of its own: no API key is stored there, so the sign-in window opens.
-        environment.insert(QStringLiteral("HOME"), home.path());
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-        environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("runtime")));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qt.scenegraph.time.renderloop=true"));
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        QElapsedTimer clock;
-        clock.start();
-        process.start(m_options.appPath, {});
-        QByteArray output;
-        std::optional<double> firstFrameMs;
-        while (!firstFrameMs && clock.elapsed() < firstFrameTimeoutMs
-               && process.waitForReadyRead(int(firstFrameTimeoutMs - clock.elapsed()))) {
-            output += process.readAll();
-            if (output.contains("Frame rendered"))
-                firstFrameMs = double(clock.nsecsElapsed()) / 1e6;
-        }
-        process.kill();
-        process.waitForFinished();
-        if (!firstFrameMs) {
-            m_figures.firstFrameMs.clear();
-            m_figures.firstFrameFailure = QStringLiteral("no frame within %1 s; the application wrote: %2")
-                    .arg(firstFrameTimeoutMs / 1000)
-                    .arg(QString::fromUtf8(output.right(500)));
-            return;
-        }
-        if (run > 0)
-            m_figures.firstFrameMs.append(*firstFrameMs);
-    }
-}
-
 int Suite::run()
 {
     m_figures.command = m_options.command;
@@ -435,7 +343,10 @@ int Suite::run()
     measureStore(data);
     progress(QStringLiteral("resume after a kill at half"));
     m_figures.resume = measureResumeAfterKill(m_options.apiUrl, m_options.apiKey, data.smallFile, m_work.path());
-    measureFirstFrame();
+    progress(QStringLiteral("first frame: one run to warm the caches, then %1 measured").arg(m_options.runs));
+    const FirstFrameTimes firstFrame = measureFirstFrame(m_options.appPath, m_options.runs, m_work.path());
+    m_figures.firstFrameMs = firstFrame.milliseconds;
+    m_figures.firstFrameFailure = firstFrame.failure;
 
     m_figures.finished = QDateTime::currentDateTime();
     m_figures.loadAtEnd = readProcFile(QStringLiteral("/proc/loadavg"));
