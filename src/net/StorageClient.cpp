@@ -2,40 +2,27 @@
 
 #include "CancellationToken.h"
 #include "StorageConnection.h"
+#include "StorageWorkers.h"
 
 #include <QCoro/QCoroFuture>
 #include <QNetworkProxyFactory>
 #include <QPointer>
 #include <QScopeGuard>
-#include <QtConcurrent>
 
 #include <curl/curl.h>
 
 #include <atomic>
-#include <latch>
 #include <mutex>
 
 namespace {
 std::atomic<qint64> stallSeconds{60};
 
 // Clients at work at once each hold one thread for their request; uploads run one at a time.
-constexpr int maxStorageWorkers = 8;
+constexpr std::size_t maxStorageWorkers = 8;
 
-// Shared by every client. A started thread is kept, so that no upload's first request waits for
-// one to start.
-class StorageWorkers : public QThreadPool
+StorageWorkers &storageWorkers()
 {
-public:
-    StorageWorkers()
-    {
-        setMaxThreadCount(maxStorageWorkers);
-        setExpiryTimeout(-1);
-    }
-};
-
-QThreadPool &storageWorkers()
-{
-    static StorageWorkers workers;
+    static StorageWorkers workers(maxStorageWorkers);
     return workers;
 }
 }
@@ -70,16 +57,16 @@ QCoro::Task<Result<HttpResponse>> StorageClient::send(StorageRequest request, Ca
     // Also when the caller abandons the request: the connection is then closed by ~StorageClient.
     const auto stopListening = qScopeGuard([&onCancel] { QObject::disconnect(onCancel); });
     QFuture<Result<HttpResponse>> performing =
-            QtConcurrent::run(&storageWorkers(), [connection, request = std::move(request), cancelled] {
+            storageWorkers().run([connection, request = std::move(request), cancelled] {
                 return connection->perform(request, *cancelled, stallTimeout());
             });
     co_return co_await performing;
 }
 
-QThreadPool *StorageClient::workerThreads()
+StorageWorkers &StorageClient::workerThreads()
 {
     initialiseLibrary();
-    return &storageWorkers();
+    return storageWorkers();
 }
 
 void StorageClient::initialiseLibrary()
@@ -92,9 +79,7 @@ void StorageClient::initialiseLibrary()
         // Once: each call builds a new resolver, which forgets what it has learned.
         QNetworkProxyFactory::setUseSystemConfiguration(true);
         // Waited for (under a millisecond): until a thread is up, a request would start another.
-        std::latch started(1);
-        storageWorkers().start([&started] { started.count_down(); });
-        started.wait();
+        storageWorkers().warmUp();
     });
 }
 

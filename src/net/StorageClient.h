@@ -10,8 +10,8 @@
 #include <memory>
 
 class CancellationToken;
-class QThreadPool;
 class StorageConnection;
+class StorageWorkers;
 
 // Sends the requests of an upload to object storage with libcurl, one at a time, on the process's
 // storage worker threads: the UI thread only hands over a request and takes back its answer. Its
@@ -43,7 +43,7 @@ public:
     // The threads the requests run on, started ahead and kept: an upload's blocking file work
     // just before or between its requests (opening, measuring) goes here too, so that it never
     // waits for a thread to start.
-    static QThreadPool *workerThreads();
+    static StorageWorkers &workerThreads();
 
     // 60 s; tests shorten it. Whole seconds: that is what libcurl measures.
     static std::chrono::seconds stallTimeout();

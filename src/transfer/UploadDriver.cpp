@@ -4,6 +4,7 @@
 #include "Diagnostics.h"
 #include "OutageWait.h"
 #include "StorageClient.h"
+#include "StorageWorkers.h"
 #include "UploadCompletion.h"
 
 #include <QCoro/QCoroFuture>
@@ -11,7 +12,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <utility>
@@ -41,7 +41,7 @@ Error localFileError(const QString &description)
 // length of 0 or less).
 QCoro::Task<qint64> readableLength(std::shared_ptr<QFile> file, qint64 offset, qint64 length)
 {
-    QFuture<qint64> sizing = QtConcurrent::run(StorageClient::workerThreads(), [file] { return file->size(); });
+    QFuture<qint64> sizing = StorageClient::workerThreads().run([file] { return file->size(); });
     const qint64 fileSizeNow = co_await sizing;
     co_return std::clamp<qint64>(fileSizeNow - offset, 0, std::max<qint64>(length, 0));
 }
@@ -283,7 +283,7 @@ QCoro::Task<bool> uploadFileSequentially(QUrl fileURL, qint64 chunkSize,
     // Every worker task is started outside its co_await: GCC 12 destroys the captures of a
     // lambda written inside a co_await expression twice.
     QFuture<std::pair<bool, qint64>> opening =
-            QtConcurrent::run(StorageClient::workerThreads(), openAndMeasure, request.file);
+            StorageClient::workerThreads().run([file = request.file] { return openAndMeasure(file); });
     StorageClient storage; // set up while the file opens
     const std::pair<bool, qint64> opened = co_await opening;
     if (!opened.first)

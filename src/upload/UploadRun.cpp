@@ -4,6 +4,7 @@
 #include "FileFormat.h"
 #include "PresignedUrlExpiry.h"
 #include "StorageFailure.h"
+#include "StorageWorkers.h"
 #include "UploadDriver.h"
 
 #include <QCoro/QCoroFuture>
@@ -225,7 +226,7 @@ QCoro::Task<Result<void>> UploadRun::storeFile(qsizetype index)
     const QString path = file.toLocalFile();
     OpenedFile opened;
     if (m_record.files.at(index).session) {
-        QFuture<OpenedFile> opening = QtConcurrent::run(StorageClient::workerThreads(), openForTransfer, path);
+        QFuture<OpenedFile> opening = StorageClient::workerThreads().run([path] { return openForTransfer(path); });
         opened = co_await opening;
         checkResumable(index, opened.identity);
     }
@@ -236,7 +237,7 @@ QCoro::Task<Result<void>> UploadRun::storeFile(qsizetype index)
             if (!received)
                 co_return received.error();
             // Opened only now, as the transfer always did: a file gone meanwhile sends nothing.
-            QFuture<OpenedFile> opening = QtConcurrent::run(StorageClient::workerThreads(), openForTransfer, path);
+            QFuture<OpenedFile> opening = StorageClient::workerThreads().run([path] { return openForTransfer(path); });
             opened = co_await opening;
             m_record.files[index].identity = opened.identity.value_or(FileIdentity{});
             save(false);
